@@ -1,0 +1,107 @@
+#include "plants/Qel_Lib_motor_sub.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "plants/measurement_chain.h"
+#include "runtime/host_math.h"
+
+namespace Qel_Lib_motor_sub {
+
+namespace {
+
+enum State { kThetaM = 0, kIArm = 1, kOmegaM = 2 };
+
+constexpr MapStateSpec kMapStates[] = {
+    {true, kThetaM, 0, 0, -1, 0},
+    {true, kIArm, 0, 0, -1, 0},
+    {true, kOmegaM, 0, 0, -1, 0},
+    {false, offsetof(Rtdw, enc3PrevAngle), 0, 1, -1, 0},
+    {false, offsetof(Rtdw, obsSpeedInt), 0, 1, -1, 0},
+    {false, offsetof(Rtdw, obsAngle), 0, 1, -1, 0},
+    {false, offsetof(Rtdw, enc2PrevAngle), 0, 1, -1, 0},
+    {false, offsetof(Rtdw, enc3SpeedFilt), 0, 1, -1, 0},
+    {false, offsetof(Rtdw, obsSpeedFilt), 0, 1, -1, 0},
+    {false, offsetof(Rtdw, enc2SpeedFilt), 0, 1, -1, 0},
+};
+static_assert(std::size(kMapStates) == 10);
+constexpr MapSampleTimeSpec kMapSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
+constexpr uint8_t kSystemTaskRates[] = {0, 0, 0, 0};
+const ModelMapDescription kMapDescription = {
+    kMapStates, kMapSampleTimes, 1, false, kSystemTaskRates, {0x84C9AD91, 0x63E2CF06, 0x2D60976A, 0x9F550979}};
+
+void setInitialConditions(Rtdw* rtdw, double* x) {
+    x[kThetaM] = 0.0;
+    x[kIArm] = 0.0;
+    x[kOmegaM] = 0.0;
+    rtdw->obsAngle = 0.0;
+    rtdw->obsSpeedFilt = 0.0;
+    rtdw->enc2SpeedFilt = 0.0;
+    rtdw->enc3SpeedFilt = 0.0;
+    rtdw->enc3PrevAngle = 0.0;
+    rtdw->obsSpeedInt = 0.0;
+    rtdw->enc2PrevAngle = 0.0;
+}
+
+}  // namespace
+
+void modelInitialize(SimStruct* hostLink, int32_t g0, int32_t g1, int32_t g2, int32_t g3, Instance* instance, Rtb* rtb,
+                     Rtdw* rtdw, double* x, void* context, int32_t contextTid, const void*, const char*, int32_t,
+                     int32_t) {
+    beginModelInstance(instance, hostLink, {g0, g1, g2, g3}, kModelName);
+    std::memset(static_cast<void*>(rtb), 0, sizeof *rtb);
+    std::memset(static_cast<void*>(rtdw), 0, sizeof *rtdw);
+    static ModelMap map(kMapDescription);
+    map.fill(mapViewOf(instance), rtdw, x, context, contextTid);
+}
+
+void modelSystemInitialize(Rtdw* rtdw, double* x) { setInitialConditions(rtdw, x); }
+
+void modelSystemReset(Rtdw* rtdw, double* x) { setInitialConditions(rtdw, x); }
+
+void modelOutputs(Instance* instance, double armatureVoltage, double loadTorque, double* measuredAngle,
+                  double* measuredSpeed, double* measuredCurrent, double* shaftTorque, Rtb* rtb, Rtdw* rtdw,
+                  const double* x, double sensorSelect, double currentResolution, double angleResolution,
+                  double inertia, double inductance, double resistance, double coulombFriction,
+                  double viscousFriction, double motorConstant, double speedFilterTau, const double* angleErrorTable,
+                  double gearLoadTurns, double gearEfficiency, double gearMotorTurns, double encoderErrorAmplitude,
+                  double sensorErrorsOn) {
+    const double thetaM = x[kThetaM];
+    const double iArm = x[kIArm];
+
+    const double electromagneticTorque = iArm * motorConstant;
+    rtb->omegaMSignal = x[kOmegaM];
+    rtb->iArmDot = (armatureVoltage - rtb->omegaMSignal * motorConstant - iArm * resistance) / inductance;
+    *shaftTorque = gearMotorTurns * electromagneticTorque / gearLoadTurns * gearEfficiency;
+
+    const double loadTorqueAtMotor = loadTorque * gearLoadTurns / gearMotorTurns / gearEfficiency;
+    const double omega = rtb->omegaMSignal;
+    // Sign(0) is 0: at standstill the friction term vanishes.
+    const double friction = muDoubleScalarSign(omega) * (muDoubleScalarAbs(omega) * viscousFriction + coulombFriction);
+    rtb->omegaMDot = (electromagneticTorque - loadTorqueAtMotor - friction) / inertia;
+
+    if (!rateIsDue(instance, qelsensing::kSensorTickRate)) return;
+    const qelsensing::SensingParameters sensing = {sensorSelect,  currentResolution, angleResolution,
+                                                   speedFilterTau, angleErrorTable,  gearLoadTurns,
+                                                   gearMotorTurns, encoderErrorAmplitude, sensorErrorsOn};
+    qelsensing::sensingStep(thetaM, sensing, rtb, rtdw, measuredAngle, measuredSpeed);
+    rtdw->iHold = iArm;
+    *measuredCurrent = qelsensing::quantise(rtdw->iHold, currentResolution);
+}
+
+void modelParameterSetup() {}
+
+void modelUpdate(Instance* instance, Rtb* rtb, Rtdw* rtdw) {
+    if (!rateIsDue(instance, qelsensing::kSensorTickRate)) return;
+    qelsensing::sensingUpdate(rtb, rtdw);
+}
+
+void modelDerivatives(const Rtb* rtb, double* dX) {
+    dX[kThetaM] = rtb->omegaMSignal;
+    dX[kIArm] = rtb->iArmDot;
+    dX[kOmegaM] = rtb->omegaMDot;
+}
+
+void modelTerminate(Instance* instance) { endModelInstance(instance, kModelName); }
+
+}  // namespace Qel_Lib_motor_sub
