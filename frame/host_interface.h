@@ -323,4 +323,13 @@ void slmrModelRefRegisterSimStateChecksum(SimStruct* block, const char* modelNam
 int slmrRunPluginEvent(SimStruct* block, const char* modelName, const char* eventName);
 void ssFxpSetU32BitRegionCompliant(SimStruct* block, int value);
 
+// ---------------------------------------------------------------------------------------------
+// The plug-in's two exports, as the host looks them up
+
+// The entry. nlhs >= 0: sizes call (prhs[1] may carry the block structure's address, prhs[3] is
+// the flag 0); nlhs < 0: run-time call, plhs[1] is the SimStruct* and prhs[3] the method flag.
+typedef void (*mexFunctionFn)(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+// Writes the release the plug-in was built with and the interface version it targets.
+typedef void (*mexApiVersionFn)(uint32_t* release, uint32_t* apiVersion);
+
 }  // extern "C"
