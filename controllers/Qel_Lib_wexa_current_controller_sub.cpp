@@ -1,0 +1,79 @@
+#include "controllers/Qel_Lib_wexa_current_controller_sub.h"
+
+#include <cstring>
+
+#include "controllers/integrator_clamp.h"
+#include "runtime/host_math.h"
+
+namespace Qel_Lib_wexa_current_controller_sub {
+
+namespace {
+
+constexpr int kComputingRate = 1;
+constexpr double kIntegratorGain = 1e-4;   // the period of the computing rate
+constexpr double kIntegratorInitialCondition = 0.0;
+constexpr double kReferenceLimitFactor = 3.0;
+constexpr double kOutputLimitFactor = 0.95;
+
+const MapStateSpec kMapStates[] = {
+    {false, offsetof(Rtdw, integratorState), 0, 0, -1, 0},
+};
+const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 1}};
+const uint8_t kSystemTaskRates[] = {1, 1, 1, 1, 1, 1, 1, 0};
+const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 1, false, kSystemTaskRates,
+                                             {0x13EE8852, 0x6D795BF2, 0xBDC6662A, 0xB5D4D27B}};
+
+}  // namespace
+
+void modelInitialize(SimStruct* hostLink, int32_t g0, int32_t g1, int32_t g2, Instance* instance, Rtb* rtb,
+                     Rtdw* rtdw, void* context, int32_t contextTid, const void*, const char*, int32_t, int32_t) {
+    beginModelInstance(instance, hostLink, {g0, g1, g2}, kModelName);
+    // Whole records, padding included: they are saved byte for byte in the simulation state.
+    std::memset(static_cast<void*>(rtb), 0, sizeof *rtb);
+    std::memset(static_cast<void*>(rtdw), 0, sizeof *rtdw);
+    static ModelMap map(kMapDescription);
+    map.fill(mapViewOf(instance), rtdw, nullptr, context, contextTid);
+}
+
+void modelSystemInitialize(Rtdw* rtdw) { rtdw->integratorState = kIntegratorInitialCondition; }
+
+void modelSystemReset(Rtdw* rtdw) { rtdw->integratorState = kIntegratorInitialCondition; }
+
+void modelOutputs(Instance* instance, double currentReference, double currentMeasured, double* controllerOutput,
+                  Rtb* rtb, Rtdw* rtdw, double proportionalGain, double integralTime) {
+    if (!rateIsDue(instance, kComputingRate)) return;
+
+    rtb->measuredCopy = currentMeasured;
+
+    // Strict comparisons: a reference equal to a limit, or NaN, passes unchanged.
+    double reference = currentReference;
+    if (currentReference > rtb->referenceUpperLimit) {
+        reference = rtb->referenceUpperLimit;
+    } else if (rtb->referenceLowerLimit > currentReference) {
+        reference = rtb->referenceLowerLimit;
+    }
+
+    const double error = reference - rtb->measuredCopy;
+    const double sum = (rtdw->integratorState / integralTime + error) * proportionalGain;
+
+    double output = sum;
+    if (muDoubleScalarAbs(sum) > rtb->outputLimit) output = muDoubleScalarSign(sum) * rtb->outputLimit;
+
+    rtb->integratorInput = integratorClamp(sum > output, output > sum, error);
+    *controllerOutput = output;
+}
+
+void modelParameterSetup(Rtb* rtb, double referenceLimitBase, double outputLimitBase) {
+    rtb->referenceUpperLimit = kReferenceLimitFactor * referenceLimitBase;
+    rtb->referenceLowerLimit = -referenceLimitBase * kReferenceLimitFactor;
+    rtb->outputLimit = kOutputLimitFactor * outputLimitBase;
+}
+
+void modelUpdate(Instance* instance, Rtb* rtb, Rtdw* rtdw) {
+    if (!rateIsDue(instance, kComputingRate)) return;
+    rtdw->integratorState = rtb->integratorInput * kIntegratorGain + rtdw->integratorState;
+}
+
+void modelTerminate(Instance* instance) { endModelInstance(instance, kModelName); }
+
+}  // namespace Qel_Lib_wexa_current_controller_sub

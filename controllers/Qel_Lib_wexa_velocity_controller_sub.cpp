@@ -1,0 +1,103 @@
+#include "controllers/Qel_Lib_wexa_velocity_controller_sub.h"
+
+#include <cstring>
+
+#include "controllers/integrator_clamp.h"
+#include "runtime/host_math.h"
+
+namespace Qel_Lib_wexa_velocity_controller_sub {
+
+namespace {
+
+constexpr int kComputingRate = 1;
+// Multiplied by the literal, not divided by 60: the two round differently.
+constexpr double kSpeedConversion = 0.016666666666666666;
+constexpr double kIntegratorGain = 1e-4;   // the period of the computing rate
+constexpr double kIntegratorInitialCondition = 0.0;
+constexpr bool kFlagInitialCondition = false;
+constexpr double kSpeedLimitFactor = 3.0;
+constexpr double kOutputLimitFactor = 0.95;
+
+const MapStateSpec kMapStates[] = {
+    {false, offsetof(Rtdw, currentIntegratorState), 0, 0, -1, 0},
+    {false, offsetof(Rtdw, speedIntegratorState), 0, 0, -1, 0},
+    {false, offsetof(Rtdw, saturatedHighPrev), 1, 0, 0, 0},
+    {false, offsetof(Rtdw, saturatedLowPrev), 1, 0, 0, 1},
+};
+const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 1}};
+const uint8_t kSystemTaskRates[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 2, true, kSystemTaskRates,
+                                             {0x54E4DD6F, 0xDD6B01A0, 0xAD86A2DA, 0x5305ACEE}};
+
+}  // namespace
+
+void modelInitialize(SimStruct* hostLink, int32_t g0, int32_t g1, int32_t g2, Instance* instance, Rtb* rtb,
+                     Rtdw* rtdw, void* context, int32_t contextTid, const void*, const char*, int32_t, int32_t) {
+    beginModelInstance(instance, hostLink, {g0, g1, g2}, kModelName);
+    // Whole records, padding included: they are saved byte for byte in the simulation state.
+    std::memset(static_cast<void*>(rtb), 0, sizeof *rtb);
+    std::memset(static_cast<void*>(rtdw), 0, sizeof *rtdw);
+    static ModelMap map(kMapDescription);
+    map.fill(mapViewOf(instance), rtdw, nullptr, context, contextTid);
+}
+
+void modelSystemInitialize(Rtdw* rtdw) {
+    rtdw->speedIntegratorState = kIntegratorInitialCondition;
+    rtdw->currentIntegratorState = kIntegratorInitialCondition;
+    rtdw->saturatedHighPrev = kFlagInitialCondition;
+    rtdw->saturatedLowPrev = kFlagInitialCondition;
+}
+
+void modelSystemReset(Rtdw* rtdw) { modelSystemInitialize(rtdw); }
+
+void modelOutputs(Instance* instance, double speedReference, double currentFeedForward, double speedMeasured,
+                  double currentMeasured, double* controllerOutput, Rtb* rtb, Rtdw* rtdw, double speedGain,
+                  double currentGain, double speedIntegralTime, double currentIntegralTime,
+                  double speedScaleDenominator, double speedScaleNumerator) {
+    if (!rateIsDue(instance, kComputingRate)) return;
+
+    const double speedRef = speedReference * kSpeedConversion * speedScaleNumerator / speedScaleDenominator;
+    const double speedMeas = speedMeasured * kSpeedConversion * speedScaleNumerator / speedScaleDenominator;
+    const double speedError = speedRef - speedMeas;
+    const double speedSum = (rtdw->speedIntegratorState / speedIntegralTime + speedError) * speedGain;
+
+    // Strict comparisons: a sum equal to a limit, or NaN, passes unchanged.
+    double currentReference = speedSum;
+    if (speedSum > rtb->speedUpperLimit) {
+        currentReference = rtb->speedUpperLimit;
+    } else if (rtb->speedLowerLimit > speedSum) {
+        currentReference = rtb->speedLowerLimit;
+    }
+
+    rtb->measuredCopy = currentMeasured;
+    // The feed-forward is added after the speed-loop limit.
+    const double currentError = currentFeedForward + currentReference - rtb->measuredCopy;
+    const double currentSum = (rtdw->currentIntegratorState / currentIntegralTime + currentError) * currentGain;
+
+    double output = currentSum;
+    if (muDoubleScalarAbs(currentSum) > rtb->outputLimit) output = muDoubleScalarSign(currentSum) * rtb->outputLimit;
+
+    rtb->currentIntegratorInput = integratorClamp(currentSum > output, output > currentSum, currentError);
+    rtb->speedIntegratorInput = integratorClamp(rtdw->saturatedHighPrev, rtdw->saturatedLowPrev, speedError);
+    rtb->saturatedHigh = currentSum > output || speedSum > currentReference;
+    rtb->saturatedLow = output > currentSum || currentReference > speedSum;
+    *controllerOutput = output;
+}
+
+void modelParameterSetup(Rtb* rtb, double currentLimitBase, double outputLimitBase) {
+    rtb->speedUpperLimit = kSpeedLimitFactor * currentLimitBase;
+    rtb->speedLowerLimit = -currentLimitBase * kSpeedLimitFactor;
+    rtb->outputLimit = kOutputLimitFactor * outputLimitBase;
+}
+
+void modelUpdate(Instance* instance, Rtb* rtb, Rtdw* rtdw) {
+    if (!rateIsDue(instance, kComputingRate)) return;
+    rtdw->speedIntegratorState = rtb->speedIntegratorInput * kIntegratorGain + rtdw->speedIntegratorState;
+    rtdw->currentIntegratorState = rtb->currentIntegratorInput * kIntegratorGain + rtdw->currentIntegratorState;
+    rtdw->saturatedHighPrev = rtb->saturatedHigh;
+    rtdw->saturatedLowPrev = rtb->saturatedLow;
+}
+
+void modelTerminate(Instance* instance) { endModelInstance(instance, kModelName); }
+
+}  // namespace Qel_Lib_wexa_velocity_controller_sub
