@@ -1,0 +1,234 @@
+## qel_plugin_tests (SECTION, MEX_DIR, QELSIM, WORK_DIR)
+##
+## Drives the Octave builds of the eight qel plug-ins from Octave, a MATLAB-language host that
+## nobody here wrote, and exits Octave with status 0 when every check of SECTION passed, 1 when
+## one failed.
+##
+##   "sizes"   the command-line sizes call of every plug-in, against the documented block values
+##             and against what "qelsim sizes" prints for the plug-in built for the stand-in host
+##   "errors"  the argument checks of the sizes call and the errors they raise
+##
+## MEX_DIR holds the .mex files and message.m. QELSIM is the qelsim executable, or "" when the
+## build has none (the comparison with it is then reported as skipped). WORK_DIR is a scratch
+## folder of this test.
+
+function qel_plugin_tests (section, mex_dir, qelsim, work_dir)
+  addpath (mex_dir);
+  failures = {};
+  switch (section)
+    case "sizes"
+      failures = check_sizes (qelsim);
+    case "errors"
+      failures = check_errors ();
+    otherwise
+      error ("qel_plugin_tests: unknown section '%s'", section);
+  endswitch
+  if (isempty (failures))
+    printf ("%s: all checks passed\n", section);
+    exit (0);
+  endif
+  printf ("%s: %d check(s) failed\n", section, numel (failures));
+  printf ("  %s\n", failures{:});
+  exit (1);
+endfunction
+
+## The blocks as documented: model name, continuous states, input ports, output ports, sample
+## times. Written out here, not read from the build, so that a plug-in that is missing or
+## registers the wrong shape fails.
+function blocks = documented_blocks ()
+  blocks = {
+    "Qel_Lib_motor_dq_sub",                    4, 2, 5, 4
+    "Qel_Lib_motor_sub",                       3, 2, 4, 4
+    "Qel_Lib_wexa_position_controller_dq_sub", 0, 7, 1, 2
+    "Qel_Lib_wexa_velocity_controller_dq_sub", 0, 5, 1, 3
+    "Qel_Lib_wexa_position_controller_sub",    0, 6, 1, 3
+    "Qel_Lib_wexa_velocity_controller_sub",    0, 4, 1, 3
+    "Qel_Lib_wexa_current_controller_dq_sub",  0, 4, 1, 2
+    "Qel_Lib_wexa_current_controller_sub",     0, 2, 1, 3
+  };
+endfunction
+
+function failures = check_sizes (qelsim)
+  failures = {};
+  blocks = documented_blocks ();
+  ## Options word 0x68000822 with bit 0x2000 set by the entry.
+  options = 1744840738;
+  skipped_qelsim = isempty (qelsim);
+  for b = 1:rows (blocks)
+    [model, cont_states, num_inputs, num_outputs, num_sample_times] = blocks{b, :};
+    plugin = [model "_msp"];
+    if (exist (plugin, "file") != 3)
+      failures{end+1} = sprintf ("%s: no .mex on the path", plugin);
+      continue;
+    endif
+    try
+      sizes = feval (plugin, [], [], [], 0);
+    catch err
+      failures{end+1} = sprintf ("%s: sizes call raised %s: %s", plugin, err.identifier, err.message);
+      continue;
+    end_try_catch
+    if (! (isa (sizes, "double") && isreal (sizes) && isequal (size (sizes), [40 1])))
+      failures{end+1} = sprintf ("%s: sizes is a %s %s, expected a real double 40x1", plugin,
+                                 class (sizes), mat2str (size (sizes)));
+      continue;
+    endif
+    ## {element (counted from 0), name, expected}
+    expected = {
+      0,  "continuous states",     cont_states
+      1,  "discrete states",       0
+      2,  "output ports",          num_outputs
+      3,  "input ports",           num_inputs
+      6,  "sample times",          num_sample_times
+      7,  "S-function parameters", 0
+      8,  "integer work",          0
+      9,  "real work",             0
+      10, "pointer work",          0
+      15, "checksum word 0",       0
+      16, "checksum word 1",       0
+      17, "checksum word 2",       0
+      18, "checksum word 3",       0
+      19, "version",               8480229
+      22, "modes",                 0
+      23, "options",               options
+      30, "element 30",            2
+    };
+    for e = 1:rows (expected)
+      [index, name, value] = expected{e, :};
+      if (sizes(index + 1) != value)
+        failures{end+1} = sprintf ("%s: element %d (%s) is %.17g, expected %.17g", plugin, index,
+                                   name, sizes(index + 1), value);
+      endif
+    endfor
+    if (! skipped_qelsim)
+      failures = [failures, compare_with_qelsim(qelsim, model, sizes)];
+    endif
+    if (b == rows (blocks))
+      printf ("%s([], [], [], 0)' =\n", plugin);
+      printf (" %d", sizes);
+      printf ("\n");
+    endif
+  endfor
+  if (skipped_qelsim)
+    printf ("sizes: not compared with qelsim sizes: the build has no qelsim\n");
+  endif
+endfunction
+
+function failures = compare_with_qelsim (qelsim, model, sizes)
+  failures = {};
+  [status, out] = system (sprintf ('"%s" sizes %s', qelsim, model));
+  if (status != 0)
+    failures{end+1} = sprintf ("qelsim sizes %s exited with %d: %s", model, status, strtrim (out));
+    return;
+  endif
+  reference = sscanf (out, "%f");
+  if (numel (reference) != 40)
+    failures{end+1} = sprintf ("qelsim sizes %s printed %d numbers, expected 40", model,
+                               numel (reference));
+    return;
+  endif
+  differ = find (reference != sizes);
+  for k = differ(:)'
+    failures{end+1} = sprintf ("%s_msp: element %d is %.17g in Octave, %.17g from qelsim sizes",
+                               model, k - 1, sizes(k), reference(k));
+  endfor
+endfunction
+
+function failures = check_errors ()
+  failures = {};
+  few = "Simulink:SFunctions:SimStructTooFewRHSArguments";
+  many = "Simulink:SFunctions:SimStructTooManyLHSArguments";
+  not_integer = "Simulink:SFunctions:SimStructForthRHSArgIsNotInteger";
+  bad_flag = "Simulink:SFunctions:SimStructInvalidFlagPassedToSfcn";
+  ## {case, outputs asked for, inputs, identifier}; the checks run in a fixed order, so a call
+  ## that breaks two of them raises the first.
+  cases = {
+    "no inputs",                  1, {},                         few
+    "three inputs",               1, {[], [], []},               few
+    "three inputs, two outputs",  2, {[], [], []},               few
+    "two outputs",                2, {[], [], [], 0},            many
+    "two outputs, flag 0.5",      2, {[], [], [], 0.5},          many
+    "flag 0.5",                   1, {[], [], [], 0.5},          not_integer
+    "flag 1x2",                   1, {[], [], [], [0 0]},        not_integer
+    "flag empty",                 1, {[], [], [], []},           not_integer
+    "flag complex 0",             1, {[], [], [], complex(0, 0)}, not_integer
+    "flag NaN",                   1, {[], [], [], NaN},          not_integer
+    "flag Inf",                   1, {[], [], [], Inf},          not_integer
+    "flag 2^31",                  1, {[], [], [], 2^31},         not_integer
+    "flag -2^31 - 1",             1, {[], [], [], -2^31 - 1},    not_integer
+    "flag text",                  1, {[], [], [], "0"},          not_integer
+    "flag logical",               1, {[], [], [], false},        not_integer
+    "flag 3",                     1, {[], [], [], 3},            bad_flag
+    "flag 3, no output",          0, {[], [], [], 3},            bad_flag
+    "flag -1",                    1, {[], [], [], -1},           bad_flag
+    "flag 101 (a run-time flag)", 1, {[], [], [], 101},          bad_flag
+  };
+  ## Flags the sizes call accepts: each answers with the same column.
+  accepted = {
+    "flag -0",          {[], [], [], -0}
+    "flag int8 0",      {[], [], [], int8(0)}
+    "flag single 0",    {[], [], [], single(0)}
+    "extra inputs",     {[], [], [], 0, 1, "x"}
+  };
+  blocks = documented_blocks ();
+  for b = 1:rows (blocks)
+    plugin = [blocks{b, 1} "_msp"];
+    if (exist (plugin, "file") != 3)
+      failures{end+1} = sprintf ("%s: no .mex on the path", plugin);
+      continue;
+    endif
+    argument_text = sprintf ('MEX level2 S-function "%s"', plugin);
+    try
+      reference = feval (plugin, [], [], [], 0);
+    catch err
+      failures{end+1} = sprintf ("%s: sizes call raised %s: %s", plugin, err.identifier, err.message);
+      continue;
+    end_try_catch
+    for c = 1:rows (cases)
+      [name, nout, args, id] = cases{c, :};
+      if (strcmp (id, few))
+        expected_message = message (id, argument_text, 4).message;
+      else
+        expected_message = message (id, argument_text).message;
+      endif
+      raised = false;
+      try
+        switch (nout)
+          case 0
+            feval (plugin, args{:});
+          case 1
+            out1 = feval (plugin, args{:});
+          case 2
+            [out1, out2] = feval (plugin, args{:});
+        endswitch
+      catch err
+        raised = true;
+        if (! strcmp (err.identifier, id))
+          failures{end+1} = sprintf ("%s, %s: raised '%s' (%s), expected '%s'", plugin, name,
+                                     err.identifier, err.message, id);
+        elseif (! strcmp (err.message, expected_message))
+          failures{end+1} = sprintf ("%s, %s: message '%s', expected '%s'", plugin, name,
+                                     err.message, expected_message);
+        endif
+      end_try_catch
+      if (! raised)
+        failures{end+1} = sprintf ("%s, %s: returned without error, expected '%s'", plugin, name, id);
+      endif
+    endfor
+    for c = 1:rows (accepted)
+      [name, args] = accepted{c, :};
+      try
+        sizes = feval (plugin, args{:});
+        if (! isequal (sizes, reference))
+          failures{end+1} = sprintf ("%s, %s: sizes differ from those of flag 0", plugin, name);
+        endif
+      catch err
+        failures{end+1} = sprintf ("%s, %s: raised '%s' (%s)", plugin, name, err.identifier,
+                                   err.message);
+      end_try_catch
+    endfor
+    ## A refused call leaves nothing behind that a later call could trip over.
+    if (! isequal (feval (plugin, [], [], [], 0), reference))
+      failures{end+1} = sprintf ("%s: sizes after the refused calls differ from before", plugin);
+    endif
+  endfor
+endfunction
