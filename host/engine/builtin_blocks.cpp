@@ -1,0 +1,122 @@
+#include "host/engine/builtin_blocks.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qelengine {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+double tableValue(const BuiltinSpec& spec, double t) {
+    const std::vector<double>& times = spec.times;
+    const std::vector<double>& values = spec.values;
+    if (!(t > times.front())) return values.front();
+    if (t >= times.back()) return values.back();
+    // First breakpoint after t: t lies in [times[i - 1], times[i]).
+    const size_t i = static_cast<size_t>(std::upper_bound(times.begin(), times.end(), t) - times.begin());
+    const double t0 = times[i - 1];
+    const double v0 = values[i - 1];
+    if (spec.hold) return v0;
+    return v0 + (values[i] - v0) * ((t - t0) / (times[i] - t0));
+}
+
+}  // namespace
+
+std::string_view builtinKindName(BuiltinKind kind) {
+    switch (kind) {
+        case BuiltinKind::constant: return "constant";
+        case BuiltinKind::step: return "step";
+        case BuiltinKind::ramp: return "ramp";
+        case BuiltinKind::sine: return "sine";
+        case BuiltinKind::table: return "table";
+        case BuiltinKind::gain: return "gain";
+        case BuiltinKind::sum: return "sum";
+    }
+    return "?";
+}
+
+int builtinNumInputs(const BuiltinSpec& spec) {
+    switch (spec.kind) {
+        case BuiltinKind::gain: return 1;
+        case BuiltinKind::sum: return static_cast<int>(spec.signs.size());
+        default: return 0;
+    }
+}
+
+std::string builtinInputName(const BuiltinSpec& spec, int port) {
+    if (spec.kind == BuiltinKind::gain) return "in";
+    return "in" + std::to_string(port + 1);
+}
+
+int builtinSourceWidth(const BuiltinSpec& spec) {
+    switch (spec.kind) {
+        case BuiltinKind::constant: return static_cast<int>(spec.value.size());
+        case BuiltinKind::gain:
+        case BuiltinKind::sum: return 0;
+        default: return 1;
+    }
+}
+
+std::string builtinSpecProblem(const BuiltinSpec& spec) {
+    switch (spec.kind) {
+        case BuiltinKind::constant:
+            if (spec.value.empty()) return "the value has no element";
+            return "";
+        case BuiltinKind::table:
+            if (spec.times.empty()) return "the table has no point";
+            if (spec.times.size() != spec.values.size()) {
+                return "the table has " + std::to_string(spec.times.size()) + " times but " +
+                       std::to_string(spec.values.size()) + " values";
+            }
+            for (size_t i = 1; i < spec.times.size(); ++i) {
+                if (!(spec.times[i] > spec.times[i - 1])) {
+                    return "the times do not increase at point " + std::to_string(i);
+                }
+            }
+            for (size_t i = 0; i < spec.times.size(); ++i) {
+                if (!std::isfinite(spec.times[i])) return "time " + std::to_string(i) + " is not finite";
+            }
+            return "";
+        case BuiltinKind::sum:
+            if (spec.signs.empty()) return "the sum has no input";
+            if (spec.signs.find_first_not_of("+-") != std::string::npos) return "signs may hold only '+' and '-'";
+            return "";
+        default: return "";
+    }
+}
+
+void evaluateBuiltin(const BuiltinSpec& spec, double t, double switchTolerance, const double* const* inputs,
+                     int width, double* output) {
+    switch (spec.kind) {
+        case BuiltinKind::constant:
+            for (int i = 0; i < width; ++i) output[i] = spec.value[static_cast<size_t>(i)];
+            return;
+        case BuiltinKind::step:
+            output[0] = t >= spec.time - switchTolerance ? spec.final : spec.initial;
+            return;
+        case BuiltinKind::ramp:
+            output[0] = t >= spec.time ? spec.initial + spec.slope * (t - spec.time) : spec.initial;
+            return;
+        case BuiltinKind::sine:
+            output[0] = spec.bias + spec.amplitude * std::sin(kTwoPi * spec.frequency * t + spec.phase);
+            return;
+        case BuiltinKind::table:
+            output[0] = tableValue(spec, t);
+            return;
+        case BuiltinKind::gain:
+            for (int i = 0; i < width; ++i) output[i] = spec.gain * inputs[0][i];
+            return;
+        case BuiltinKind::sum:
+            for (int i = 0; i < width; ++i) {
+                double total = 0.0;
+                for (size_t k = 0; k < spec.signs.size(); ++k) {
+                    total = spec.signs[k] == '+' ? total + inputs[k][i] : total - inputs[k][i];
+                }
+                output[i] = total;
+            }
+            return;
+    }
+}
+
+}  // namespace qelengine
