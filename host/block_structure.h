@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/host_interface.h"
@@ -46,7 +47,10 @@ struct HostOptions {
     bool refuseUnits = false;             // code 327 answers kHostRefused
     void* context = nullptr;              // code 95
     int contextTid = 0;                   // code 96
+    bool refuseIdentifierList = false;    // code 72 answers 0
     bool logRunPath = false;              // also log code 51, which comes at every output call
+    // Answers that replace the dispatcher's own for the given codes (code, answer).
+    std::vector<std::pair<int, int>> answers;
 };
 
 // One call of the generic dispatcher.
@@ -98,6 +102,9 @@ public:
     static BlockStructure* ownerOf(const SimStruct* block) { return static_cast<BlockStructure*>(block->hostPrivate); }
 
     HostOptions& options() { return options_; }
+    // Installs or removes the optional pieces after a change of options(); the answers are
+    // read at every call anyway.
+    void applyOptions();
     void setPath(std::string path);
     // The model info of the root, shared by every block of the model.
     ModelInfo& modelInfo() { return *block_.mdlInfo; }
@@ -156,7 +163,8 @@ public:
     int registerDataTypeSize(int typeId, int bytes);
 
 private:
-    void installServices();
+    void logCall(int code, int intArg, const void* ptrArg, int64_t value, std::string text, int answer);
+    int unitIdOf(const char* expression);
 
     std::string modelName_;
     std::string path_;
@@ -183,7 +191,8 @@ private:
     std::vector<UniqueArray> arguments_;
 
     int nextTypeId_ = 100;
-    std::vector<std::pair<int, int>> typeSizes_;   // handed-out type id, registered bytes
+    std::vector<std::pair<int, int>> typeSizes_;   // handed-out type id, registered bytes (-1: none yet)
+    std::vector<std::string> units_;               // unit expressions; the index is the unit id
     std::vector<DispatcherCall> log_;
     std::vector<RegistrationCall> registrations_;
     std::optional<IdentifierList> identifiers_;

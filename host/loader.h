@@ -201,7 +201,13 @@ public:
     const std::string& lastError() const { return lastError_; }
 
 private:
-    bool finishCall(const char* method);
+    static constexpr int kFlagGetSimState = 144;
+    static constexpr int kFlagSetSimState = 145;
+
+    template <class Method, class... Args>
+    bool callSlot(Method method, const char* name, Args... args);
+    void enterByFlag(int flag);
+    bool finishCall();
     bool missingSlot(const char* method);
 
     TopModel& model_;

@@ -38,15 +38,15 @@ public:
 
 private:
     friend struct ArrayScopeAccess;   // the host library keeps the lists
-    struct Node {
-        Node* prev = nullptr;
-        Node* next = nullptr;
-    };
-    Node arrays_;       // circular lists of what the scope holds
-    Node blocks_;
+    struct ProcessWide {};
+    explicit ArrayScope(ProcessWide);   // the scope of last resort; never on the thread's stack
+
+    mxArray* arrays_ = nullptr;   // doubly linked through the arrays themselves
+    void* blocks_ = nullptr;      // doubly linked through the calloc blocks' headers
     size_t numArrays_ = 0;
     size_t numBlocks_ = 0;
     ArrayScope* outer_ = nullptr;
+    bool onStack_ = true;
 };
 
 // Moves `array` out of the scope (or struct field) that holds it; the caller then owns it.
