@@ -112,6 +112,7 @@ TEST(MeasurementChain, SelectedAngleAndSpeedGoThroughTheGear) {
     plant.args.gearMotorTurns = 4.0;
     plant.work.rtdw.obsAngle = 2.0;       // rev
     plant.work.rtdw.obsSpeedFilt = 8.0;   // rev/s
+    plant.work.rtb.obsSpeed = 1000.0;     // left by a previous tick; not added to the angle here
     plant.x[0] = 100.0;
     plant.tick();
     EXPECT_EQ(plant.measuredAngle, 540.0);   // 360 * (3 * 2 / 4)
