@@ -1,0 +1,107 @@
+// The single-winding motor plant's plug-in: its block table, the adapters from the frame's fetched inputs,
+// outputs and arguments to the model's entry functions, and the two exports.
+#include <cstddef>
+#include <iterator>
+
+#include "frame/block_table.h"
+#include "frame/entry.h"
+#include "frame/identifiers.h"
+#include "plants/Qel_Lib_motor_sub.h"
+
+namespace {
+
+namespace model = Qel_Lib_motor_sub;
+using model::WorkRecord;
+
+WorkRecord* recordOf(void* workRecord) { return static_cast<WorkRecord*>(workRecord); }
+
+void initialize(SimStruct* block, const int32_t* g, void* workRecord, double* x, void* context, int32_t contextTid) {
+    WorkRecord* r = recordOf(workRecord);
+    model::modelInitialize(block, g[0], g[1], g[2], g[3], &r->instance, &r->rtb, &r->rtdw, x, context, contextTid,
+                           nullptr, nullptr, 0, -1);
+}
+
+void systemInitialize(void* workRecord, double* x) { model::modelSystemInitialize(&recordOf(workRecord)->rtdw, x); }
+
+void systemReset(void* workRecord, double* x) { model::modelSystemReset(&recordOf(workRecord)->rtdw, x); }
+
+void outputs(void* workRecord, const double* const* u, double* const* y, const double* x, const double* const* a) {
+    WorkRecord* r = recordOf(workRecord);
+    model::modelOutputs(&r->instance, *u[0], *u[1], y[0], y[1], y[2], y[3], &r->rtb, &r->rtdw, x, *a[0], *a[1], *a[2],
+                        *a[3], *a[4], *a[5], *a[6], *a[7], *a[8], *a[9], a[10], *a[11], *a[12], *a[13], *a[14], *a[15]);
+}
+
+// The plants have no parameter-dependent quantities.
+void parameterSetup(void*, const double* const*) { model::modelParameterSetup(); }
+
+void update(void* workRecord) {
+    WorkRecord* r = recordOf(workRecord);
+    model::modelUpdate(&r->instance, &r->rtb, &r->rtdw);
+}
+
+void derivatives(const void* workRecord, double* dX) {
+    model::modelDerivatives(&static_cast<const WorkRecord*>(workRecord)->rtb, dX);
+}
+
+void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->instance); }
+
+ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
+
+constexpr PortSpec kInputs[] = {
+    {1, 0.0},    // armatureVoltage
+    {1, 0.0},    // loadTorque
+};
+constexpr PortSpec kOutputs[] = {
+    {1, 1e-4},   // measuredAngle
+    {1, 1e-4},   // measuredSpeed
+    {1, 1e-4},   // measuredCurrent
+    {1, 0.0},    // shaftTorque
+};
+constexpr double kSampleTimes[] = {0.0, 1e-5, 1e-4, kConstantRate};
+constexpr int kOutputArguments[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+constexpr RtdwMember kRtdwMembers[] = {
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, obsAngle), sizeof(model::Rtdw::obsAngle)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, obsSpeedFilt), sizeof(model::Rtdw::obsSpeedFilt)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc2SpeedFilt), sizeof(model::Rtdw::enc2SpeedFilt)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc3SpeedFilt), sizeof(model::Rtdw::enc3SpeedFilt)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc3PrevAngle), sizeof(model::Rtdw::enc3PrevAngle)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, obsSpeedInt), sizeof(model::Rtdw::obsSpeedInt)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc2PrevAngle), sizeof(model::Rtdw::enc2PrevAngle)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc2AngleHold), sizeof(model::Rtdw::enc2AngleHold)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc3AngleHold), sizeof(model::Rtdw::enc3AngleHold)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, sens1AngleHold), sizeof(model::Rtdw::sens1AngleHold)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, iHold), sizeof(model::Rtdw::iHold)},
+};
+constexpr BlockIdentifiers kIdentifiers(model::kModelName, 22, 11, static_cast<int>(std::size(kRtdwMembers)));
+
+}  // namespace
+
+constexpr BlockTable kBlockTable = {
+    .modelName = model::kModelName,
+    .pluginName = "Qel_Lib_motor_sub_msp",
+    .inputs = kInputs,
+    .outputs = kOutputs,
+    .sampleTimes = kSampleTimes,
+    .numContStates = static_cast<int>(model::kNumContinuousStates),
+    .numArguments = 16,
+    .outputArguments = kOutputArguments,
+    .mdlrefDWBytes = model::kMdlrefDWBytes,
+    .rtbOffset = offsetof(WorkRecord, rtb),
+    .rtbBytes = sizeof(model::Rtb),
+    .rtdwMembers = kRtdwMembers,
+    .simStateChecksum = {0x0DA959C2u, 0x9B40EE38u, 0x212A5311u, 0xA15B28CCu},
+    .identifiers = &kIdentifiers,
+    .outputOptimOpts = 3,
+    .outputReuseSetting = 3,
+    .isPlant = true,
+    .entry = {initialize, systemInitialize, systemReset, outputs, parameterSetup, update, derivatives, terminate, mapInfo},
+};
+static_assert(validBlockTable(kBlockTable));
+
+QEL_PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    qelframe::mexEntry(nlhs, plhs, nrhs, prhs);
+}
+
+QEL_PLUGIN_EXPORT void mexfilerequiredapiversion(uint32_t* release, uint32_t* apiVersion) {
+    qelframe::requiredApiVersion(release, apiVersion);
+}

@@ -1,0 +1,96 @@
+// The velocity controller's plug-in: its block table, the adapters from the frame's fetched inputs,
+// outputs and arguments to the model's entry functions, and the two exports.
+#include <cstddef>
+#include <iterator>
+
+#include "controllers/Qel_Lib_wexa_velocity_controller_sub.h"
+#include "frame/block_table.h"
+#include "frame/entry.h"
+#include "frame/identifiers.h"
+
+namespace {
+
+namespace model = Qel_Lib_wexa_velocity_controller_sub;
+using model::WorkRecord;
+
+WorkRecord* recordOf(void* workRecord) { return static_cast<WorkRecord*>(workRecord); }
+
+void initialize(SimStruct* block, const int32_t* g, void* workRecord, double*, void* context, int32_t contextTid) {
+    WorkRecord* r = recordOf(workRecord);
+    model::modelInitialize(block, g[0], g[1], g[2], &r->instance, &r->rtb, &r->rtdw, context, contextTid,
+                           nullptr, nullptr, 0, -1);
+}
+
+void systemInitialize(void* workRecord, double*) { model::modelSystemInitialize(&recordOf(workRecord)->rtdw); }
+
+void systemReset(void* workRecord, double*) { model::modelSystemReset(&recordOf(workRecord)->rtdw); }
+
+void outputs(void* workRecord, const double* const* u, double* const* y, const double*, const double* const* a) {
+    WorkRecord* r = recordOf(workRecord);
+    model::modelOutputs(&r->instance, *u[0], *u[1], *u[2], *u[3], y[0], &r->rtb, &r->rtdw, *a[0], *a[1], *a[2],
+                        *a[3], *a[4], *a[5]);
+}
+
+void parameterSetup(void* workRecord, const double* const* a) {
+    model::modelParameterSetup(&recordOf(workRecord)->rtb, *a[6], *a[7]);
+}
+
+void update(void* workRecord) {
+    WorkRecord* r = recordOf(workRecord);
+    model::modelUpdate(&r->instance, &r->rtb, &r->rtdw);
+}
+
+void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->instance); }
+
+ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
+
+constexpr PortSpec kInputs[] = {
+    {1, 1e-4},   // speedReference
+    {1, 1e-4},   // currentFeedForward
+    {1, 1e-4},   // speedMeasured
+    {1, 1e-4},   // currentMeasured
+};
+constexpr PortSpec kOutputs[] = {
+    {1, 1e-4},   // controllerOutput
+};
+constexpr double kSampleTimes[] = {1e-5, 1e-4, kConstantRate};
+constexpr int kOutputArguments[] = {0, 1, 2, 3, 4, 5};
+constexpr RtdwMember kRtdwMembers[] = {
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, speedIntegratorState), sizeof(model::Rtdw::speedIntegratorState)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, currentIntegratorState), sizeof(model::Rtdw::currentIntegratorState)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, saturatedHighPrev), sizeof(model::Rtdw::saturatedHighPrev)},
+    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, saturatedLowPrev), sizeof(model::Rtdw::saturatedLowPrev)},
+};
+constexpr BlockIdentifiers kIdentifiers(model::kModelName, 21, 11, static_cast<int>(std::size(kRtdwMembers)));
+
+}  // namespace
+
+constexpr BlockTable kBlockTable = {
+    .modelName = model::kModelName,
+    .pluginName = "Qel_Lib_wexa_velocity_controller_sub_msp",
+    .inputs = kInputs,
+    .outputs = kOutputs,
+    .sampleTimes = kSampleTimes,
+    .numContStates = 0,
+    .numArguments = 8,
+    .outputArguments = kOutputArguments,
+    .mdlrefDWBytes = model::kMdlrefDWBytes,
+    .rtbOffset = offsetof(WorkRecord, rtb),
+    .rtbBytes = sizeof(model::Rtb),
+    .rtdwMembers = kRtdwMembers,
+    .simStateChecksum = {0x3F1150CDu, 0xC00C3CF3u, 0x30EF58F7u, 0x55F09550u},
+    .identifiers = &kIdentifiers,
+    .outputOptimOpts = 0,
+    .outputReuseSetting = 2,
+    .isPlant = false,
+    .entry = {initialize, systemInitialize, systemReset, outputs, parameterSetup, update, nullptr, terminate, mapInfo},
+};
+static_assert(validBlockTable(kBlockTable));
+
+QEL_PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    qelframe::mexEntry(nlhs, plhs, nrhs, prhs);
+}
+
+QEL_PLUGIN_EXPORT void mexfilerequiredapiversion(uint32_t* release, uint32_t* apiVersion) {
+    qelframe::requiredApiVersion(release, apiVersion);
+}
