@@ -118,9 +118,9 @@ void modelOutputs(Instance* instance, const double* phaseVoltage, double loadTor
     const double ic = kInverseClarkeAlpha * iAlpha + kInverseClarkeBetaC * iBeta;
 
     if (!rateIsDue(instance, qelsensing::kSensorTickRate)) return;
-    const qelsensing::SensingParameters sensing = {sensorSelect,  currentResolution, angleResolution,
-                                                   speedFilterTau, angleErrorTable,  gearLoadTurns,
-                                                   gearMotorTurns, encoderErrorAmplitude, sensorErrorsOn};
+    const qelsensing::SensingParameters sensing = {
+        sensorSelect,    currentResolution, angleResolution,       speedFilterTau, angleErrorTable,
+        gearLoadTurns,   gearMotorTurns,    encoderErrorAmplitude, sensorErrorsOn};
     qelsensing::sensingStep(thetaM, sensing, rtb, rtdw, measuredAngle, measuredSpeed);
     rtdw->iaHold = ia;
     rtdw->ibHold = ib;

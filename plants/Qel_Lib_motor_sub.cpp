@@ -81,9 +81,9 @@ void modelOutputs(Instance* instance, double armatureVoltage, double loadTorque,
     rtb->omegaMDot = (electromagneticTorque - loadTorqueAtMotor - friction) / inertia;
 
     if (!rateIsDue(instance, qelsensing::kSensorTickRate)) return;
-    const qelsensing::SensingParameters sensing = {sensorSelect,  currentResolution, angleResolution,
-                                                   speedFilterTau, angleErrorTable,  gearLoadTurns,
-                                                   gearMotorTurns, encoderErrorAmplitude, sensorErrorsOn};
+    const qelsensing::SensingParameters sensing = {
+        sensorSelect,    currentResolution, angleResolution,       speedFilterTau, angleErrorTable,
+        gearLoadTurns,   gearMotorTurns,    encoderErrorAmplitude, sensorErrorsOn};
     qelsensing::sensingStep(thetaM, sensing, rtb, rtdw, measuredAngle, measuredSpeed);
     rtdw->iHold = iArm;
     *measuredCurrent = qelsensing::quantise(rtdw->iHold, currentResolution);
