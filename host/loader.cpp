@@ -120,6 +120,11 @@ void Block::registerBlock() {
     if (simStruct()->methods.initializeSampleTimes == nullptr || simStruct()->methods.outputs == nullptr)
         throw LoadError(who + ": the sizes call filled no method slots");
     if (numSampleTimes() < 1) throw LoadError(who + ": registered no sample times");
+    // Every block keeps its work in work vector 0; a refusal during sizes leaves it untyped.
+    const SimStruct* block = simStruct();
+    if (block->sizes[kSizeNumDWork] < 1 || block->dwork == nullptr || block->dwork[0].width < 1 ||
+        structure_.typeSize(block->dwork[0].dataTypeId) < 0)
+        throw LoadError(who + ": registered no work record of known size");
     initializeSampleTimes();
     setWorkWidths();
     allocateRunTime();
