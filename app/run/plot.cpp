@@ -1,0 +1,188 @@
+#include "app/run/plot.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <plplot.h>
+
+#include "app/run/scenario.h"
+
+namespace qelsim::run {
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+// cmap0 entries: 0 background, 1 text and axes, 2 grid, 3 reference, then the line colours.
+constexpr Rgb kBackground{255, 255, 255};
+constexpr Rgb kForeground{40, 40, 40};
+constexpr Rgb kGrid{200, 200, 200};
+constexpr Rgb kReference{20, 20, 20};
+constexpr std::array<Rgb, 8> kLineColours = {{
+    {31, 119, 180}, {214, 39, 40}, {44, 160, 44}, {255, 127, 14}, {148, 103, 189}, {140, 86, 75}, {227, 119, 194}, {23, 190, 207},
+}};
+constexpr int kReferenceIndex = 3;
+constexpr int kFirstLineIndex = 4;
+
+constexpr int kWidthPixels = 1600;
+constexpr int kPanelPixels = 330;
+constexpr int kMarginPixels = 150;
+
+std::string axisLabel(const PlotPanelSpec& panel) {
+    if (panel.unit.empty()) return panel.title;
+    return panel.title + " [" + panel.unit + "]";
+}
+
+}  // namespace
+
+void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qelengine::SignalLog& log) {
+    if (plan.panels.empty() || log.time.size() < 2) throw InputError(file.string() + ": nothing to plot");
+    std::set<int> referenceColumns;
+    for (const AnalysisSpec& spec : plan.analysis) referenceColumns.insert(spec.referenceColumn);
+
+    const int numPanels = static_cast<int>(plan.panels.size());
+    const int heightPixels = kPanelPixels * numPanels + kMarginPixels;
+
+    plsdev("pngcairo");
+    plsfnam(file.c_str());
+    plspage(0.0, 0.0, kWidthPixels, heightPixels, 0, 0);
+    plscmap0n(kFirstLineIndex + static_cast<int>(kLineColours.size()));
+    plscol0(0, kBackground.r, kBackground.g, kBackground.b);
+    plscol0(1, kForeground.r, kForeground.g, kForeground.b);
+    plscol0(2, kGrid.r, kGrid.g, kGrid.b);
+    plscol0(kReferenceIndex, kReference.r, kReference.g, kReference.b);
+    for (size_t i = 0; i < kLineColours.size(); ++i) {
+        plscol0(kFirstLineIndex + static_cast<int>(i), kLineColours[i].r, kLineColours[i].g, kLineColours[i].b);
+    }
+    plinit();
+    pladv(0);
+    plschr(0.0, 0.8);
+
+    // Normalised page coordinates: a band at the top for the title, one at the bottom for the
+    // time axis label, the panels between them.
+    const double top = 1.0 - 70.0 / heightPixels;
+    const double bottom = 60.0 / heightPixels;
+    const double gap = 28.0 / heightPixels;
+    const double panelHeight = (top - bottom - gap * (numPanels - 1)) / numPanels;
+    const double left = 0.07;
+    const double right = 0.97;
+
+    const double runStart = log.time.front();
+    const double runEnd = log.time.back();
+    std::vector<double> times;
+    std::vector<double> values;
+
+    for (int p = 0; p < numPanels; ++p) {
+        const PlotPanelSpec& panel = plan.panels[static_cast<size_t>(p)];
+        double t0 = runStart;
+        double t1 = runEnd;
+        if (panel.timeRange) {
+            t0 = std::max(panel.timeRange->first, runStart);
+            t1 = std::min(panel.timeRange->second, runEnd);
+            if (!(t1 > t0)) {
+                t0 = runStart;
+                t1 = runEnd;
+            }
+        }
+        size_t first = 0;
+        while (first < log.time.size() && log.time[first] < t0) ++first;
+        size_t last = first;
+        while (last < log.time.size() && log.time[last] <= t1) ++last;
+
+        double low = INFINITY;
+        double high = -INFINITY;
+        for (const PlotLine& line : panel.lines) {
+            for (size_t row = first; row < last; ++row) {
+                const double value = log.at(row, line.column);
+                if (!std::isfinite(value)) continue;
+                low = std::min(low, value);
+                high = std::max(high, value);
+            }
+        }
+        if (!(low <= high)) {
+            low = -1.0;
+            high = 1.0;
+        }
+        const double span = high - low;
+        const double margin = span > 0.0 ? 0.08 * span : std::max(1.0, std::fabs(high) * 0.1);
+        low -= margin;
+        high += margin;
+
+        const double panelTop = top - p * (panelHeight + gap);
+        plvpor(left, right, panelTop - panelHeight, panelTop);
+        plwind(t0, t1, low, high);
+        plcol0(2);
+        plwidth(0.5);
+        pllsty(1);
+        plbox("g", 0.0, 0, "g", 0.0, 0);
+        plcol0(1);
+        plwidth(1.0);
+        const bool lastPanel = p == numPanels - 1;
+        plbox(lastPanel || panel.timeRange ? "bcnst" : "bcst", 0.0, 0, "bcnstv", 0.0, 0);
+        plmtex("l", 5.2, 0.5, 0.5, axisLabel(panel).c_str());
+        if (panel.timeRange) {
+            const std::string zoom = "zoom " + std::to_string(t0).substr(0, 6) + " s to " + std::to_string(t1).substr(0, 6) + " s";
+            plmtex("t", 0.6, 0.0, 0.0, zoom.c_str());
+        }
+        if (lastPanel) plmtex("b", 3.2, 0.5, 0.5, "time [s]");
+
+        std::vector<PLINT> optArray;
+        std::vector<PLINT> textColours;
+        std::vector<PLINT> lineColours;
+        std::vector<PLINT> lineStyles;
+        std::vector<PLFLT> lineWidths;
+        std::vector<const char*> labels;
+        int colour = 0;
+        for (const PlotLine& line : panel.lines) {
+            const bool isReference = referenceColumns.count(line.column) > 0;
+            const int index = isReference ? kReferenceIndex : kFirstLineIndex + (colour++ % static_cast<int>(kLineColours.size()));
+            const int style = isReference ? 2 : 1;
+            const double width = isReference ? 1.8 : (panel.lines.size() > 2 ? 1.2 : 1.6);
+            times.clear();
+            values.clear();
+            for (size_t row = first; row < last; ++row) {
+                times.push_back(log.time[row]);
+                values.push_back(log.at(row, line.column));
+            }
+            plcol0(index);
+            pllsty(style);
+            plwidth(width);
+            if (times.size() > 1) plline(static_cast<PLINT>(times.size()), times.data(), values.data());
+            optArray.push_back(PL_LEGEND_LINE);
+            textColours.push_back(1);
+            lineColours.push_back(index);
+            lineStyles.push_back(style);
+            lineWidths.push_back(width);
+            labels.push_back(line.label.c_str());
+        }
+        pllsty(1);
+        plwidth(1.0);
+        plcol0(1);
+        PLFLT legendWidth = 0.0;
+        PLFLT legendHeight = 0.0;
+        const int n = static_cast<int>(labels.size());
+        pllegend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
+                 PL_POSITION_RIGHT | PL_POSITION_TOP | PL_POSITION_INSIDE, 0.01, 0.02, 0.05, 0, 2, 1, n, 1, n,
+                 optArray.data(), 1.0, 0.75, 1.6, 0.0, textColours.data(), labels.data(), nullptr, nullptr, nullptr, nullptr,
+                 lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr, nullptr, nullptr);
+        if (p == 0) {
+            plschr(0.0, 1.1);
+            plmtex("t", 2.2, 0.5, 0.5, plan.plotTitle.c_str());
+            plschr(0.0, 0.8);
+        }
+    }
+    plend();
+
+    std::error_code error;
+    if (!std::filesystem::exists(file, error) || std::filesystem::file_size(file, error) == 0) {
+        throw InputError(file.string() + ": the plot could not be drawn (is the cairo driver of PLplot installed?)");
+    }
+}
+
+}  // namespace qelsim::run
