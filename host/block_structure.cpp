@@ -140,7 +140,9 @@ void BlockStructure::allocateRunTime() {
         }
         const size_t bytes = static_cast<size_t>(record.width) * static_cast<size_t>(size);
         const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
-        workData_.push_back(std::make_unique<std::max_align_t[]>(std::max<size_t>(units, 1)));
+        workData_.push_back(std::make_unique_for_overwrite<std::max_align_t[]>(std::max<size_t>(units, 1)));
+        // Zeroed byte for byte: value-initialising max_align_t leaves its padding as it was.
+        std::memset(workData_.back().get(), 0, std::max<size_t>(units, 1) * sizeof(std::max_align_t));
         record.array = workData_.back().get();
     }
 }

@@ -145,16 +145,18 @@ TEST(HostBlockStructure, SettableAnswers) {
         {"sizes start", {}, kHostCodeSizesStart, 1, 0},
         {"sizes start refused", with([](HostOptions& o) { o.sizesStartAnswer = 0; }), kHostCodeSizesStart, 0, 0},
         {"identifier list refused", with([](HostOptions& o) { o.refuseIdentifierList = true; }), kHostCodeIdentifiers, 0, 0},
-        {"answer replaced", with([](HostOptions& o) { o.answers = {{kHostCodeWorkNamesB, 0}}; }), kHostCodeWorkNamesB, 0, 0},
+        {"answer replaced", with([](HostOptions& o) { o.answers = {{kHostCodeBlockSetup, 0}}; }), kHostCodeBlockSetup, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TwoLevels levels(c.options);
         int written = 0;
-        EXPECT_EQ(dispatch(levels.child, c.code, 0, c.code == kHostCodeSizesStart ? nullptr : &written), c.expectedAnswer);
-        if (c.code != kHostCodeIdentifiers) {
-            EXPECT_EQ(written, c.expectedWritten);
-        }
+        IdentifierListRecord emptyList = {"model", nullptr, 0};
+        void* pointer = &written;
+        if (c.code == kHostCodeSizesStart) pointer = nullptr;
+        if (c.code == kHostCodeIdentifiers) pointer = &emptyList;
+        EXPECT_EQ(dispatch(levels.child, c.code, 0, pointer), c.expectedAnswer);
+        EXPECT_EQ(written, c.expectedWritten);
     }
 }
 
