@@ -157,12 +157,12 @@ int BlockStructure::typeSize(int typeId) const {
 void BlockStructure::setArgument(int k, std::span<const double> values) {
     if (k < 0) throw std::invalid_argument("negative model argument index");
     if (static_cast<size_t>(k) >= arguments_.size()) arguments_.resize(static_cast<size_t>(k) + 1);
-    UniqueArray& argument = arguments_[static_cast<size_t>(k)];
-    if (argument != nullptr && numberOfElements(argument.get()) == values.size()) {
-        if (!values.empty()) std::memcpy(mxGetPr_800(argument.get()), values.data(), values.size() * sizeof(double));
+    auto& argument = arguments_[static_cast<size_t>(k)];
+    if (argument.has_value() && argument->size() == values.size()) {
+        std::copy(values.begin(), values.end(), argument->begin());
         return;
     }
-    argument = makeDoubleMatrix(1, values.size(), values);
+    argument.emplace(values.begin(), values.end());
 }
 
 void BlockStructure::clearArgument(int k) {
@@ -171,7 +171,8 @@ void BlockStructure::clearArgument(int k) {
 
 double* BlockStructure::argumentData(int k) {
     if (k < 0 || static_cast<size_t>(k) >= arguments_.size()) return nullptr;
-    return mxGetPr_800(arguments_[static_cast<size_t>(k)].get());
+    auto& argument = arguments_[static_cast<size_t>(k)];
+    return argument.has_value() && !argument->empty() ? argument->data() : nullptr;
 }
 
 void BlockStructure::clearLogs() {

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "frame/host_interface.h"
-#include "host/mx_arrays.h"
 
 struct ModelMapInfo;   // the block's signal and state map; the host only keeps the pointer
 
@@ -135,10 +134,11 @@ public:
     // -1 when unknown.
     int typeSize(int typeId) const;
 
-    // Model argument k, answered through code 51 as the data of a 1×n double array.
+    // Model argument k, answered through code 51 as the data of a 1×n double row. Setting the
+    // same width again keeps the data where it is.
     void setArgument(int k, std::span<const double> values);
     void clearArgument(int k);   // code 51 then answers 0 for it
-    double* argumentData(int k);  // null when argument k is not set
+    double* argumentData(int k);  // null when argument k is not set or empty
     int numArguments() const { return static_cast<int>(arguments_.size()); }
 
     // What the plug-in told the host.
@@ -188,7 +188,7 @@ private:
     std::vector<double> contStates_;
     std::vector<double> derivatives_;
     std::vector<std::unique_ptr<std::max_align_t[]>> workData_;
-    std::vector<UniqueArray> arguments_;
+    std::vector<std::optional<std::vector<double>>> arguments_;
 
     int nextTypeId_ = 100;
     std::vector<std::pair<int, int>> typeSizes_;   // handed-out type id, registered bytes (-1: none yet)
