@@ -1,0 +1,37 @@
+# cmake -DNM=<nm> -DREADELF=<readelf> -DMEX_DIR=<dir> -P check_mex_links.cmake
+#
+# Every Octave .mex must take its array and MATLAB-call operations from its own bridge: none of
+# them may be left for the loader to find (it would pick up whatever library defines them first),
+# no stand-in array library may be linked in, and only the entry and the version query may be
+# exported.
+file(GLOB mex_files ${MEX_DIR}/*.mex)
+list(LENGTH mex_files count)
+if(NOT count EQUAL 8)
+  message(FATAL_ERROR "${MEX_DIR}: ${count} .mex files, expected 8")
+endif()
+set(failures "")
+foreach(mex IN LISTS mex_files)
+  get_filename_component(name ${mex} NAME)
+  execute_process(COMMAND ${NM} -D --undefined-only ${mex} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${NM} failed on ${mex}")
+  endif()
+  string(REGEX MATCHALL "[A-Za-z_]+_800" unresolved "${undefined}")
+  if(unresolved)
+    string(APPEND failures "\n  ${name}: left to the loader: ${unresolved}")
+  endif()
+  execute_process(COMMAND ${NM} -D --defined-only ${mex} OUTPUT_VARIABLE defined)
+  string(REGEX MATCHALL " [TtWw] [^\n]+" exported "${defined}")
+  string(REGEX REPLACE " [TtWw] " "" exported "${exported}")
+  list(SORT exported)
+  if(NOT exported STREQUAL "mexFunction;mexfilerequiredapiversion")
+    string(APPEND failures "\n  ${name}: exports ${exported}, expected mexFunction;mexfilerequiredapiversion")
+  endif()
+  execute_process(COMMAND ${READELF} -d ${mex} OUTPUT_VARIABLE dynamic)
+  if(dynamic MATCHES "libqelmx")
+    string(APPEND failures "\n  ${name}: links the stand-in's array library libqelmx")
+  endif()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Octave plug-ins:${failures}")
+endif()
