@@ -7,6 +7,7 @@
 ##   "sizes"   the command-line sizes call of every plug-in, against the documented block values
 ##             and against what "qelsim sizes" prints for the plug-in built for the stand-in host
 ##   "errors"  the argument checks of the sizes call and the errors they raise
+##   "bridge"  the bridge's other operations, through qel_bridge_probe.mex (in MEX_DIR)
 ##
 ## MEX_DIR holds the .mex files and message.m. QELSIM is the qelsim executable, or "" when the
 ## build has none (the comparison with it is then reported as skipped). WORK_DIR is a scratch
@@ -20,6 +21,8 @@ function qel_plugin_tests (section, mex_dir, qelsim, work_dir)
       failures = check_sizes (qelsim);
     case "errors"
       failures = check_errors ();
+    case "bridge"
+      failures = check_bridge ();
     otherwise
       error ("qel_plugin_tests: unknown section '%s'", section);
   endswitch
@@ -231,4 +234,138 @@ function failures = check_errors ()
       failures{end+1} = sprintf ("%s: sizes after the refused calls differ from before", plugin);
     endif
   endfor
+endfunction
+
+## qel_bridge_probe calls the bridge through the plug-ins' own declarations, so every number
+## below is the plug-ins' numbering, not Octave's.
+function failures = check_bridge ()
+  failures = {};
+  probe = @qel_bridge_probe;
+
+  ## {value, class number the plug-ins see}
+  classes = {
+    {},            1
+    struct(),     2
+    true,          3
+    "a",           4
+    1,             6
+    single(1),    7
+    int8(1),      8
+    uint8(1),     9
+    int16(1),     10
+    uint16(1),    11
+    int32(1),     12
+    uint32(1),    13
+    int64(1),     14
+    uint64(1),    15
+    @sin,          16
+  };
+  for c = 1:rows (classes)
+    [value, expected] = classes{c, :};
+    got = probe (1, value);
+    if (got != expected)
+      failures{end+1} = sprintf ("class of a %s: %d, expected %d", class (value), got, expected);
+    endif
+  endfor
+
+  ## {rows, columns, class number, complexity, uninitialised, Octave class}
+  numerics = {
+    1, 5, 9,  0, 0, "uint8"
+    1, 3, 9,  0, 1, "uint8"
+    2, 3, 6,  1, 0, "double"
+    1, 2, 13, 0, 0, "uint32"
+    1, 0, 9,  0, 1, "uint8"
+  };
+  for c = 1:rows (numerics)
+    [r, n, class_number, complexity, uninit, expected_class] = numerics{c, :};
+    [made, was_complex] = probe (2, r, n, class_number, complexity, uninit);
+    what = sprintf ("numeric %dx%d of class %d, complexity %d", r, n, class_number, complexity);
+    if (! strcmp (class (made), expected_class) || ! isequal (size (made), [r n])
+        || was_complex != (complexity == 1))
+      failures{end+1} = sprintf ("%s: got a %s%s %s", what, ifelse_text (was_complex, "complex "),
+                                 class (made), mat2str (size (made)));
+    elseif (! uninit && any (made(:) != 0))
+      failures{end+1} = sprintf ("%s: not zeroed", what);
+    endif
+  endfor
+
+  ## A struct shaped like a plug-in's simulation state, made field by field by number.
+  state = probe (3);
+  field_failures = [check_fields(state, {"localX", "mdlrefDW", "disallowedStateData", "tNext", ...
+                                         "tNextTid", "nonContDerivSigInfoPrevVal"}, "state"), ...
+                    check_fields(state.mdlrefDW, {"rtb", "rtdw", "NULL->rtzce"}, "mdlrefDW"), ...
+                    check_fields(state.mdlrefDW.rtdw, {"mdlrefDW->rtdw.a1b2c3d4e5x_qelm", ...
+                                                       "mdlrefDW->rtdw.f6g7h8i9j0y_qelm"}, "rtdw")];
+  failures = [failures, field_failures];
+  if (isempty (field_failures))
+    members = struct2cell (state.mdlrefDW.rtdw);
+    local_x = state.localX;
+    checks = {
+      "localX bytes",  isa(local_x, "uint8") && isequal(size(local_x), [1 24])
+      "localX values", isequal(typecast(local_x, "double"), [1.5 0 3e-300]) ...
+                       && signbit(typecast(local_x(9:16), "double"))
+      "rtb",           isequal(state.mdlrefDW.rtb, uint8([1 2 3 4 255]))
+      "rtdw member 0", isequal(typecast(members{1}, "double"), -2.5)
+      "rtdw member 1", isequal(members{2}, uint8(1))
+      "tNext",         isequal(state.tNext, 0.25)
+      "tNextTid",      isequal(state.tNextTid, 2)
+      "empty fields",  isempty(state.disallowedStateData) && isempty(state.nonContDerivSigInfoPrevVal) ...
+                       && isempty(state.mdlrefDW.("NULL->rtzce"))
+    };
+    for c = 1:rows (checks)
+      if (! checks{c, 2})
+        failures{end+1} = sprintf ("simulation-state struct: %s wrong", checks{c, 1});
+      endif
+    endfor
+    ## Read back by field number, after Octave changed two of the values.
+    state.tNext = 7;
+    state.localX = typecast ([-4 NaN Inf], "uint8");
+    got = probe (4, state);
+    expected = [6 3 2 -4 NaN Inf 7 2];
+    if (! isequaln (got, expected))
+      failures{end+1} = sprintf ("simulation-state read back as %s, expected %s", mat2str (got),
+                                 mat2str (expected));
+    endif
+  endif
+
+  ## {value, [rows, columns, complex, numeric, first real value]}
+  described = {
+    [],             [0 0 0 1 -1]
+    [1 2; 3 4],     [2 2 0 1 1]
+    complex(5, 1),  [1 1 1 1 5]
+    zeros(3, 0),   [3 0 0 1 -1]
+    false,          [1 1 0 0 -1]
+  };
+  for c = 1:rows (described)
+    [value, expected] = described{c, :};
+    got = probe (5, value);
+    if (! isequal (got, expected))
+      failures{end+1} = sprintf ("%s seen as %s, expected %s", mat2str (value), mat2str (got),
+                                 mat2str (expected));
+    endif
+  endfor
+
+  if (probe (7) != 1)
+    failures{end+1} = "a double matrix made complex is not complex";
+  endif
+
+  got = probe (6);
+  if (! isequal (got, [Inf 0]))
+    failures{end+1} = sprintf ("[infinity, non-zero bytes of calloc] = %s, expected [Inf 0]", mat2str (got));
+  endif
+endfunction
+
+function failures = check_fields (s, names, where)
+  failures = {};
+  got = fieldnames (s)';
+  if (! isequal (got, names))
+    failures{end+1} = sprintf ("%s has the fields {%s}, expected {%s}", where, strjoin (got, ", "),
+                               strjoin (names, ", "));
+  endif
+endfunction
+
+function text = ifelse_text (condition, text)
+  if (! condition)
+    text = "";
+  endif
 endfunction
