@@ -1,8 +1,10 @@
-#include <cinttypes>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <system_error>
+#include <vector>
 
 #include "app/tools/block_session.h"
 #include "app/tools/tools.h"
@@ -291,6 +293,10 @@ int traceCommand(std::span<const std::string> args, const Console& console) {
         const Options options = parseOptions(args, {.model = true, .files = true});
         if (!options.inFile) throw ToolError("missing --in IN.csv");
         if (!options.outFile) throw ToolError("missing --out OUT.csv");
+        std::error_code ignored;
+        if (std::filesystem::equivalent(*options.inFile, *options.outFile, ignored)) {
+            throw ToolError("--out " + options.outFile->string() + " is the input file; the trace would replace it");
+        }
         traceBlock(blockOf(options), pluginDirOf(options, console), *options.inFile, *options.outFile);
     });
 }

@@ -213,6 +213,19 @@ TEST(Qelsim, TraceInputFaultsNameRowAndColumnAndLeaveNoOutput) {
     }
 }
 
+TEST(Qelsim, TraceRefusesToWriteOverItsInput) {
+    ScratchDir scratch;
+    const std::string text = "currentReference,currentMeasured,proportionalGain,integralTime,referenceLimitBase,"
+                             "outputLimitBase\n1,0,1,1,9,9\n";
+    const auto in = scratch.write("in.csv", text);
+    const ProcessResult run = qelsim(scratch, {"trace", "Qel_Lib_wexa_current_controller_sub", "--in", in.string(), "--out",
+                                               (scratch.path() / "." / "in.csv").string(), "--plugin-dir",
+                                               testing::pluginDir().string()});
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(contains(run.err, "is the input file")) << run.err;
+    EXPECT_EQ(readText(in), text);
+}
+
 TEST(Qelsim, FailedTraceLeavesAnOlderOutputUntouched) {
     ScratchDir scratch;
     scratch.write("out.csv", "previous\n");
