@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Reference traces of the current and velocity controllers, computed independently of the C++
+"""Reference traces of the six controllers, computed independently of the C++
 code: each model is written out again here from its equations, in IEEE doubles with the same order
 of operations, and stepped the way `qelsim trace` steps a block (parameter call when the arguments
 change, outputs, update, record). Run it from anywhere; it rewrites input.csv and expected.csv in
@@ -123,10 +123,7 @@ class VelocityController:
 
     def outputs_step(self, u, a):
         b, d = self.b, self.d
-        num, den = a["speedScaleNumerator"], a["speedScaleDenominator"]
-        v_ref = div(u["speedReference"] * 0.016666666666666666 * num, den)
-        v_meas = div(u["speedMeasured"] * 0.016666666666666666 * num, den)
-        e_speed = v_ref - v_meas
+        e_speed = self.speed_error(u, a)
         u_speed = (div(d["speedIntegratorState"], a["speedIntegralTime"]) + e_speed) * a["speedGain"]
         if u_speed > b["speedUpperLimit"]:
             i_ref = b["speedUpperLimit"]
@@ -147,6 +144,12 @@ class VelocityController:
         b["saturatedLow"] = (y > u_cur) or (i_ref > u_speed)
         return [y]
 
+    def speed_error(self, u, a):
+        num, den = a["speedScaleNumerator"], a["speedScaleDenominator"]
+        v_ref = div(u["speedReference"] * 0.016666666666666666 * num, den)
+        v_meas = div(u["speedMeasured"] * 0.016666666666666666 * num, den)
+        return v_ref - v_meas
+
     def update(self):
         b, d = self.b, self.d
         d["speedIntegratorState"] = b["speedIntegratorInput"] * 1e-4 + d["speedIntegratorState"]
@@ -155,8 +158,207 @@ class VelocityController:
         d["saturatedLowPrev"] = b["saturatedLow"]
 
 
-def bits(x):
-    return x.hex() if not math.isnan(x) else "nan"
+class PositionController(VelocityController):
+    name = "Qel_Lib_wexa_position_controller_sub"
+    inputs = ["positionReference", "speedFeedForward", "currentFeedForward", "positionMeasured",
+              "speedMeasured", "currentMeasured"]
+    arguments = ["speedGain", "currentGain", "positionGain", "speedIntegralTime",
+                 "currentIntegralTime", "speedScaleDenominator", "speedScaleNumerator",
+                 "currentLimitBase", "outputLimitBase"]
+
+    def speed_error(self, u, a):
+        num, den = a["speedScaleNumerator"], a["speedScaleDenominator"]
+        p_ref = div(u["positionReference"] * 0.002777777777777778 * num, den)
+        p_meas = div(u["positionMeasured"] * 0.002777777777777778 * num, den)
+        v_meas = div(u["speedMeasured"] * 0.016666666666666666 * num, den)
+        return u["speedFeedForward"] * 0.016666666666666666 + (p_ref - p_meas) * a["positionGain"] - v_meas
+
+
+def fmin(a, b):
+    # The host's minimum: the other operand for one NaN; the second one for equal operands.
+    return a if (a < b or math.isnan(b)) else b
+
+
+def fmax(a, b):
+    return a if (a > b or math.isnan(b)) else b
+
+
+def saturate(u, limit):
+    return sign(u) * limit if abs(u) > limit else u
+
+
+def limit_between(x, upper, lower):
+    if x > upper:
+        return upper
+    if lower > x:
+        return lower
+    return x
+
+
+def centre(pa, pb, pc):
+    lo = fmin(fmin(pa, pb), pc)
+    hi = fmax(fmax(pa, pb), pc)
+    off = (0.0 - (hi - lo)) * 0.5
+    return [pa - lo + off, pb - lo + off, pc - lo + off]
+
+
+class CurrentControllerDq:
+    name = "Qel_Lib_wexa_current_controller_dq_sub"
+    inputs = ["qCurrentReference", "speedInput", "phaseCurrents[0]", "phaseCurrents[1]",
+              "phaseCurrents[2]", "electricalAngle"]
+    arguments = ["proportionalGain", "couplingFactorA", "couplingFactorB", "integralTime",
+                 "couplingDivisor", "couplingFactorC", "referenceLimitBase", "phaseLimit"]
+    outputs = ["phaseOutputs[0]", "phaseOutputs[1]", "phaseOutputs[2]"]
+    rtb = ["integratorInputQ", "integratorInputD", "referenceUpperLimit", "referenceLowerLimit",
+           "couplingFactorScaled", "outputLimitQ", "outputLimitD"]
+    rtdw = ["integratorStateQ", "integratorStateD"]
+
+    def __init__(self):
+        self.b = dict.fromkeys(self.rtb, 0.0)
+        self.d = dict.fromkeys(self.rtdw, 0.0)
+
+    def parameter_setup(self, a):
+        self.b["referenceUpperLimit"] = 3.0 * a["referenceLimitBase"]
+        self.b["referenceLowerLimit"] = (-a["referenceLimitBase"]) * 3.0
+        self.b["couplingFactorScaled"] = 0.15915494309189535 * a["couplingFactorA"]
+        self.b["outputLimitQ"] = 0.95 * a["phaseLimit"]
+        self.b["outputLimitD"] = 0.95 * a["phaseLimit"]
+
+    def outputs_step(self, u, a):
+        b, d = self.b, self.d
+        rq = limit_between(u["qCurrentReference"], b["referenceUpperLimit"], b["referenceLowerLimit"])
+        sa = u["phaseCurrents[0]"] * 0.6666666666666666
+        sb = u["phaseCurrents[1]"] * 0.6666666666666666
+        sc = u["phaseCurrents[2]"] * 0.6666666666666666
+        alpha = 0.6666666666666666 * sa + -0.3333333333333333 * sb + -0.3333333333333333 * sc
+        beta = -0.5773502691896257 * sc + 0.5773502691896257 * sb
+        sn = math.sin(u["electricalAngle"])
+        cs = math.cos(u["electricalAngle"])
+        kp, ti = a["proportionalGain"], a["integralTime"]
+        eq = rq - (beta * cs - alpha * sn)
+        uq = (div(d["integratorStateQ"], ti) + eq) * kp
+        yq = saturate(uq, b["outputLimitQ"])
+        b["integratorInputQ"] = clamp_input(uq > yq, yq > uq, eq)
+        ed = 0.0 - (alpha * cs + beta * sn)
+        ud = (div(d["integratorStateD"], ti) + ed) * kp
+        yd = saturate(ud, b["outputLimitD"])
+        b["integratorInputD"] = clamp_input(ud > yd, yd > ud, ed)
+        w = div(u["speedInput"] * 0.016666666666666666 * a["couplingFactorC"], a["couplingDivisor"])
+        w = w * 0.10471975511965977 * a["couplingFactorB"] * rq * b["couplingFactorScaled"]
+        vd = yd - w
+        vq = yq
+        v_alpha = cs * vd - vq * sn
+        v_beta = vq * cs + sn * vd
+        phases = centre(v_alpha, 0.8660254037844386 * v_beta + -0.5 * v_alpha,
+                        -0.8660254037844386 * v_beta + -0.5 * v_alpha)
+        limit = a["phaseLimit"]
+        return [1.35 * limit_between(v, limit, -limit) for v in phases]
+
+    def update(self):
+        b, d = self.b, self.d
+        d["integratorStateQ"] = b["integratorInputQ"] * 1e-4 + d["integratorStateQ"]
+        d["integratorStateD"] = b["integratorInputD"] * 1e-4 + d["integratorStateD"]
+
+
+class VelocityControllerDq:
+    name = "Qel_Lib_wexa_velocity_controller_dq_sub"
+    inputs = ["speedReference", "currentFeedForward", "speedMeasured", "phaseCurrents[0]",
+              "phaseCurrents[1]", "phaseCurrents[2]", "electricalAngle"]
+    arguments = ["speedGain", "currentGain", "couplingFactorA", "couplingFactorB",
+                 "speedIntegralTime", "currentIntegralTime", "speedScaleDenominator",
+                 "speedScaleNumerator", "currentLimitBase", "outputLimitBase"]
+    outputs = ["phaseOutputs[0]", "phaseOutputs[1]", "phaseOutputs[2]"]
+    rtb = ["integratorInputQ", "integratorInputD", "speedIntegratorInput", "speedUpperLimit",
+           "speedLowerLimit", "couplingFactorScaled", "outputLimitQ", "outputLimitD",
+           "saturatedHigh", "saturatedLow"]
+    rtdw = ["speedIntegratorState", "integratorStateQ", "integratorStateD", "saturatedHighPrev",
+            "saturatedLowPrev"]
+    current_factor = 0.6666666666666666   # applied to each phase current before the transform
+    output_gain = 1.35
+
+    def __init__(self):
+        self.b = {f: (False if f.startswith("saturated") else 0.0) for f in self.rtb}
+        self.d = {f: (False if f.startswith("saturated") else 0.0) for f in self.rtdw}
+
+    def parameter_setup(self, a):
+        self.b["speedUpperLimit"] = 3.0 * a["currentLimitBase"]
+        self.b["speedLowerLimit"] = (-a["currentLimitBase"]) * 3.0
+        self.b["couplingFactorScaled"] = 0.15915494309189535 * a["couplingFactorA"]
+        self.b["outputLimitQ"] = 0.95 * a["outputLimitBase"]
+        self.b["outputLimitD"] = 0.95 * a["outputLimitBase"]
+
+    def speed_terms(self, u, a):
+        num, den = a["speedScaleNumerator"], a["speedScaleDenominator"]
+        v_meas = div(u["speedMeasured"] * 0.016666666666666666 * num, den)
+        e_speed = div(u["speedReference"] * 0.016666666666666666 * num, den) - v_meas
+        return v_meas, e_speed
+
+    def outputs_step(self, u, a):
+        b, d = self.b, self.d
+        num, den = a["speedScaleNumerator"], a["speedScaleDenominator"]
+        v_meas, e_speed = self.speed_terms(u, a)
+        u_speed = (div(d["speedIntegratorState"], a["speedIntegralTime"]) + e_speed) * a["speedGain"] * 0.6666666666666666
+        iq_ref = limit_between(u_speed, b["speedUpperLimit"], b["speedLowerLimit"])
+        if self.current_factor is None:
+            ia, ib, ic = u["phaseCurrents[0]"], u["phaseCurrents[1]"], u["phaseCurrents[2]"]
+        else:
+            ia = u["phaseCurrents[0]"] * self.current_factor
+            ib = u["phaseCurrents[1]"] * self.current_factor
+            ic = u["phaseCurrents[2]"] * self.current_factor
+        alpha = 0.6666666666666666 * ia + -0.3333333333333333 * ib + -0.3333333333333333 * ic
+        beta = 0.5773502691896257 * ib + -0.5773502691896257 * ic
+        s = math.sin(u["electricalAngle"])
+        c = math.cos(u["electricalAngle"])
+        kc, tc = a["currentGain"], a["currentIntegralTime"]
+        e_q = u["currentFeedForward"] + iq_ref - (beta * c - alpha * s)
+        u_q = (div(d["integratorStateQ"], tc) + e_q) * kc
+        v_q = saturate(u_q, b["outputLimitQ"])
+        b["integratorInputQ"] = clamp_input(u_q > v_q, v_q > u_q, e_q)
+        e_d = 0.0 - (alpha * c + beta * s)
+        u_d = (div(d["integratorStateD"], tc) + e_d) * kc
+        v_d = saturate(u_d, b["outputLimitD"])
+        b["integratorInputD"] = clamp_input(u_d > v_d, v_d > u_d, e_d)
+        b["speedIntegratorInput"] = clamp_input(d["saturatedHighPrev"], d["saturatedLowPrev"], e_speed)
+        w = div(0.016666666666666666 * v_meas * num, den)
+        w = w * 0.10471975511965977 * a["couplingFactorB"] * iq_ref * b["couplingFactorScaled"]
+        v_d2 = v_d - w
+        alpha_s = c * v_d2 - v_q * s
+        beta_s = v_q * c + s * v_d2
+        phases = centre(alpha_s, -0.5 * alpha_s + 0.8660254037844386 * beta_s,
+                        -0.5 * alpha_s + -0.8660254037844386 * beta_s)
+        b["saturatedHigh"] = (u_q > v_q) or (u_speed > iq_ref)
+        b["saturatedLow"] = (v_q > u_q) or (iq_ref > u_speed)
+        limit = a["outputLimitBase"]
+        clamped = [limit_between(p, limit, -limit) for p in phases]
+        return clamped if self.output_gain is None else [self.output_gain * p for p in clamped]
+
+    def update(self):
+        b, d = self.b, self.d
+        d["speedIntegratorState"] = b["speedIntegratorInput"] * 1e-4 + d["speedIntegratorState"]
+        d["integratorStateQ"] = b["integratorInputQ"] * 1e-4 + d["integratorStateQ"]
+        d["integratorStateD"] = b["integratorInputD"] * 1e-4 + d["integratorStateD"]
+        d["saturatedHighPrev"] = b["saturatedHigh"]
+        d["saturatedLowPrev"] = b["saturatedLow"]
+
+
+class PositionControllerDq(VelocityControllerDq):
+    name = "Qel_Lib_wexa_position_controller_dq_sub"
+    inputs = ["positionReference", "speedFeedForward", "currentFeedForward", "positionMeasured",
+              "speedMeasured", "phaseCurrents[0]", "phaseCurrents[1]", "phaseCurrents[2]",
+              "electricalAngle"]
+    arguments = ["speedGain", "currentGain", "positionGain", "couplingFactorA", "couplingFactorB",
+                 "speedIntegralTime", "currentIntegralTime", "speedScaleDenominator",
+                 "speedScaleNumerator", "currentLimitBase", "outputLimitBase"]
+    current_factor = None   # the transform takes the currents as they arrive
+    output_gain = None      # the clamped values are the outputs
+
+    def speed_terms(self, u, a):
+        num, den = a["speedScaleNumerator"], a["speedScaleDenominator"]
+        v_meas = div(u["speedMeasured"] * 0.016666666666666666 * num, den)
+        p_ref = div(u["positionReference"] * 0.002777777777777778 * num, den)
+        p_meas = div(u["positionMeasured"] * 0.002777777777777778 * num, den)
+        e_speed = u["speedFeedForward"] * 0.016666666666666666 + (p_ref - p_meas) * a["positionGain"] - v_meas
+        return v_meas, e_speed
 
 
 def write_trace(model, header, rows):
@@ -258,9 +460,111 @@ def velocity_controller_rows():
     return header, rows
 
 
+def position_controller_rows():
+    header = ["positionReference", "speedFeedForward", "currentFeedForward", "positionMeasured",
+              "speedMeasured", "currentMeasured", "speedGain", "currentGain", "positionGain",
+              "speedIntegralTime", "currentIntegralTime", "speedScaleDenominator",
+              "speedScaleNumerator", "currentLimitBase", "outputLimitBase"]
+    big = "1e6"
+    rows = [
+        # one revolution of position error with gain 1: e_speed = 1
+        ["360", "0", "0", "0", "0", "0", "1", "1", "1", "1", "1", "1", "1", big, big],
+        # ratio 2/1 doubles the position and measured-speed terms but not the feed-forward
+        ["90", "60", "0.1", "45", "30", "0.2", "1", "2", "1.5", "0.5", "0.01", "1", "2", big, big],
+        # position gain 0: a velocity loop on the feed-forward
+        ["1000", "120", "0", "-1000", "60", "0", "1", "1", "0", "1", "1", "1", "1", big, big],
+        # a position error far beyond the speed-loop limit 3 * 0.2; flags lag one step
+        ["3600", "0", "0", "0", "0", "0", "2", "1", "1", "1", "1", "1", "1", "0.2", big],
+        ["3600", "0", "0", "0", "0", "0", "2", "1", "1", "1", "1", "1", "1", "0.2", big],
+        ["-3600", "0", "0", "0", "0", "0", "2", "1", "1", "1", "1", "1", "1", "0.2", "0.4"],
+        ["-3600", "0", "0", "0", "0", "0", "2", "1", "1", "1", "1", "1", "1", "0.2", "0.4"],
+        ["0", "0", "0", "0", "0", "0x1p-4", "2", "1", "1", "1", "1", "3", "7", "0.2", "0.4"],
+    ]
+    return header, rows
+
+
+def text(x):
+    return "%.17g" % x
+
+
+def balanced(theta, amplitude):
+    return [text(amplitude * math.cos(theta)), text(amplitude * math.cos(theta - 2.0943951023931953)),
+            text(amplitude * math.cos(theta + 2.0943951023931953))]
+
+
+def current_controller_dq_rows():
+    header = ["qCurrentReference", "speedInput", "phaseCurrents[0]", "phaseCurrents[1]",
+              "phaseCurrents[2]", "electricalAngle", "proportionalGain", "couplingFactorA",
+              "couplingFactorB", "integralTime", "couplingDivisor", "couplingFactorC",
+              "referenceLimitBase", "phaseLimit"]
+    gains = ["2", "0.3", "1.2", "0.01", "4", "0.5", "10", "20"]
+    rows = [
+        # nothing flowing, nothing commanded: every output 0
+        ["0", "0", "0", "0", "0", "0"] + gains,
+        # balanced currents at 0.3 rad, a q reference and a speed for the decoupling term
+        ["1", "1500"] + balanced(0.3, 1.0) + ["0.3"] + gains,
+        ["1", "1500"] + balanced(0.35, 1.0) + ["0.35"] + gains,
+        # the q reference beyond its limit 3 * 10, a negative angle not wrapped
+        ["45", "-800"] + balanced(-7.5, 2.0) + ["-7.5"] + gains,
+        # a small phase limit: both axes saturate and the phases are clamped
+        ["5", "200", "1", "-0.5", "-0.5", "2.2"] + gains[:7] + ["0.5"],
+        ["-5", "200", "1", "-0.5", "-0.5", "2.2"] + gains[:7] + ["0.5"],
+        ["0", "0", "0.25", "0.5", "-0.75", "1"] + ["2", "0.3", "1.2", "0.01", "4", "0.5", "10", "inf"],
+    ]
+    return header, rows
+
+
+def velocity_controller_dq_rows():
+    header = ["speedReference", "currentFeedForward", "speedMeasured", "phaseCurrents[0]",
+              "phaseCurrents[1]", "phaseCurrents[2]", "electricalAngle", "speedGain",
+              "currentGain", "couplingFactorA", "couplingFactorB", "speedIntegralTime",
+              "currentIntegralTime", "speedScaleDenominator", "speedScaleNumerator",
+              "currentLimitBase", "outputLimitBase"]
+    gains = ["0.5", "3", "0.3", "1.2", "0.05", "0.01", "2", "3", "5", "40"]
+    rows = [
+        ["0", "0", "0", "0", "0", "0", "0"] + gains,
+        ["600", "0", "0", "1", "-0.5", "-0.5", "0"] + gains,
+        ["600", "0.5", "300"] + balanced(1.1, 0.8) + ["1.1"] + gains,
+        ["600", "0.5", "300"] + balanced(1.2, 0.9) + ["1.2"] + gains,
+        # the speed loop above its limit 3 * 0.1, the q axis saturating at 0.95 * 2
+        ["6000", "0", "0"] + balanced(2.0, 0.1) + ["2"] + gains[:8] + ["0.1", "2"],
+        ["6000", "0", "0"] + balanced(2.1, 0.1) + ["2.1"] + gains[:8] + ["0.1", "2"],
+        ["-6000", "0", "-100"] + balanced(-2.1, 0.1) + ["-2.1"] + gains[:8] + ["0.1", "2"],
+        ["-6000", "0", "-100"] + balanced(-2.2, 0.1) + ["-2.2"] + gains[:8] + ["0.1", "2"],
+        ["100", "0", "50", "0.1", "0.1", "0.1", "12.5"] + gains,
+    ]
+    return header, rows
+
+
+def position_controller_dq_rows():
+    header = ["positionReference", "speedFeedForward", "currentFeedForward", "positionMeasured",
+              "speedMeasured", "phaseCurrents[0]", "phaseCurrents[1]", "phaseCurrents[2]",
+              "electricalAngle", "speedGain", "currentGain", "positionGain", "couplingFactorA",
+              "couplingFactorB", "speedIntegralTime", "currentIntegralTime",
+              "speedScaleDenominator", "speedScaleNumerator", "currentLimitBase", "outputLimitBase"]
+    gains = ["0.5", "3", "2", "0.3", "1.2", "0.05", "0.01", "2", "3", "5", "40"]
+    rows = [
+        ["0", "0", "0", "0", "0", "0", "0", "0", "0"] + gains,
+        # (1, -0.5, -0.5) at angle 0: d component 1, q component 0
+        ["0", "0", "0", "0", "0", "1", "-0.5", "-0.5", "0"] + gains,
+        ["720", "60", "0.2", "90", "120"] + balanced(0.7, 1.5) + ["0.7"] + gains,
+        ["720", "60", "0.2", "95", "120"] + balanced(0.75, 1.5) + ["0.75"] + gains,
+        # saturated speed loop and q axis; the outputs clamp at +-outputLimitBase itself
+        ["36000", "0", "0", "0", "0"] + balanced(0.2, 0.1) + ["0.2"] + gains[:9] + ["0.1", "1"],
+        ["36000", "0", "0", "0", "0"] + balanced(0.3, 0.1) + ["0.3"] + gains[:9] + ["0.1", "1"],
+        ["-36000", "0", "0", "0", "0"] + balanced(0.3, 0.1) + ["0.3"] + gains[:9] + ["0.1", "1"],
+        ["0", "30", "0", "0", "-40", "0.2", "0.2", "0.2", "-4"] + gains,
+    ]
+    return header, rows
+
+
 def main():
     write_trace(CurrentController(), *current_controller_rows())
     write_trace(VelocityController(), *velocity_controller_rows())
+    write_trace(PositionController(), *position_controller_rows())
+    write_trace(CurrentControllerDq(), *current_controller_dq_rows())
+    write_trace(VelocityControllerDq(), *velocity_controller_dq_rows())
+    write_trace(PositionControllerDq(), *position_controller_dq_rows())
 
 
 if __name__ == "__main__":

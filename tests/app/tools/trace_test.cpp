@@ -50,8 +50,9 @@ std::string firstMismatch(const Csv& expected, const Csv& actual) {
 
 TEST(Trace, ReproducesTheReferenceTraces) {
     const char* const models[] = {
-        "Qel_Lib_wexa_current_controller_sub",
-        "Qel_Lib_wexa_velocity_controller_sub",
+        "Qel_Lib_wexa_current_controller_sub",    "Qel_Lib_wexa_current_controller_dq_sub",
+        "Qel_Lib_wexa_velocity_controller_sub",   "Qel_Lib_wexa_velocity_controller_dq_sub",
+        "Qel_Lib_wexa_position_controller_sub",   "Qel_Lib_wexa_position_controller_dq_sub",
     };
     ScratchDir scratch;
     for (const char* model : models) {
