@@ -82,6 +82,9 @@ TEST_F(CurrentControllerDq, OneStep) {
         // At π/2 the q output points along -α: (-1, 0.5, 0.5) centres to (-0.75, 0.75, 0.75).
         {"q output alone at a quarter turn", 1, 0, {.electricalAngle = kHalfPi}, {},
          {-1.0125000000000002, 1.0125000000000002, 1.0125000000000002}, 0.0, 0.0},
+        // v_q = 0.8 and v_d = -0.45 rotated by 0.7 rad, spread, centred, times 1.35
+        {"both axes at an arbitrary angle", 0.8, -0.45, {.electricalAngle = 0.7}, {},
+         {-1.0585140177195018, 1.0585140177195018, 0.3056481398175943}, 0.0, 0.0},
         // Currents (1, -0.5, -0.5) scaled by 2/3 give α = 0.6666666666666667 (4/9 + 1/9 + 1/9
         // rounded step by step) and β = 0 exactly: e_d = -α, e_q = 0. v_d = -α centres to
         // (-0.5, 0.5, 0.5), times 1.35.

@@ -90,6 +90,9 @@ TEST_F(PositionControllerDq, OneStep) {
          {.positionReference = 720, .speedFeedForward = 120, .speedMeasured = 60}, {.positionGain = 0},
          {-0.0002777777777778212, 0.5773502691896257, -0.5773502691896257}, 0.6666666666666666, 0.0, 1.0, false,
          false},
+        // v_q = 0.8 and v_d = -0.45 rotated by 0.7 rad, spread and centred
+        {"both axes at an arbitrary angle", {0, 0.8, -0.45, false, false}, {.electricalAngle = 0.7}, {},
+         {-0.7840844575700012, 0.7840844575700012, 0.22640602949451427}, 0.0, 0.0, 0.0, false, false},
         // unscaled currents: α = 2/3 + 1/6 + 1/6 = 0.9999999999999999 as rounded, β = 0; e_d = -α
         {"measured current in the d axis, unscaled", {}, {.phaseCurrents = {1, -0.5, -0.5}}, {},
          {-0.7499999999999999, 0.7499999999999999, 0.7499999999999999}, 0.0, -0.9999999999999999, 0.0, false,
@@ -209,6 +212,20 @@ TEST_F(PositionControllerDq, QAxisSaturationStopsTheNextPositiveSpeedError) {
     EXPECT_EQ(work.rtb.speedIntegratorInput, -1.0);
     update();
     EXPECT_PRED_FORMAT2(qeltest::SameDouble, work.rtdw.speedIntegratorState, 0.0);
+}
+
+TEST_F(PositionControllerDq, UpdateCarriesEachFlagToTheNextStep) {
+    const Parameters p;
+    setup(p);
+    outputs({.positionReference = -7200}, p);   // speed loop below its limit only
+    update();
+    EXPECT_FALSE(work.rtdw.saturatedHighPrev);
+    EXPECT_TRUE(work.rtdw.saturatedLowPrev);
+
+    outputs({.positionReference = 7200}, p);   // speed loop above its limit only
+    update();
+    EXPECT_TRUE(work.rtdw.saturatedHighPrev);
+    EXPECT_FALSE(work.rtdw.saturatedLowPrev);
 }
 
 TEST_F(PositionControllerDq, SystemInitializeAndResetClearTheStatesOnly) {

@@ -78,6 +78,12 @@ TEST_F(PositionController, OneComputingStep) {
         // 1 + 2 / 2 - 1 / 2
         {"ratio divides by the denominator", {}, {.positionReference = 720, .speedFeedForward = 60, .speedMeasured = 60},
          {.speedScaleDenominator = 2}, 1.5, 1.5, 1.5, false, false},
+        // (1000 - 370)° and 130 rev/min with the ratio 0.3 / 0.7 applied numerator first; dividing
+        // first would round to -0.17857142857142871
+        {"ratio applied as written, numerator first", {},
+         {.positionReference = 1000, .positionMeasured = 370, .speedMeasured = 130},
+         {.speedScaleDenominator = 0.7, .speedScaleNumerator = 0.3}, -0.1785714285714285, -0.1785714285714285,
+         -0.1785714285714285, false, false},
         // 120 × 1/60 - 60 × 1/60
         {"position gain 0 leaves feed-forward less measured speed", {},
          {.positionReference = 720, .speedFeedForward = 120, .speedMeasured = 60}, {.positionGain = 0}, 1.0, 1.0,
@@ -150,6 +156,19 @@ TEST_F(PositionController, SaturationFlagStopsTheNextPositiveSpeedError) {
     update();
     EXPECT_EQ(work.rtdw.speedIntegratorState, 1e-3);
     EXPECT_EQ(work.rtdw.currentIntegratorState, 1.2000000000000001e-3);   // twice 6 × 1e-4
+}
+
+TEST_F(PositionController, UpdateCarriesEachFlagToTheNextStep) {
+    modelParameterSetup(&work.rtb, 2.0, 10.0);
+    outputs({.positionReference = -3600});   // speed loop below its limit only
+    update();
+    EXPECT_FALSE(work.rtdw.saturatedHighPrev);
+    EXPECT_TRUE(work.rtdw.saturatedLowPrev);
+
+    outputs({.positionReference = 3600});   // speed loop above its limit only
+    update();
+    EXPECT_TRUE(work.rtdw.saturatedHighPrev);
+    EXPECT_FALSE(work.rtdw.saturatedLowPrev);
 }
 
 TEST_F(PositionController, CallsThatAreNotSampleHitsChangeNothing) {

@@ -88,6 +88,9 @@ TEST_F(VelocityControllerDq, OneComputingStep) {
          0.0, 20.0, true, false},
         {"speed loop below its limit", {}, {.speedReference = -1200}, {},
          {0.0, -7.014805770653954, 7.014805770653954}, -6.0, 0.0, -20.0, false, true},
+        // v_q = 0.8 and v_d = -0.45 rotated by 0.7 rad, spread, centred, times 1.35
+        {"both axes at an arbitrary angle", {0, 0.8, -0.45, false, false}, {.electricalAngle = 0.7}, {},
+         {-1.0585140177195018, 1.0585140177195018, 0.3056481398175943}, 0.0, 0.0, 0.0, false, false},
         // (1, -0.5, -0.5) × 2/3 then the transform: α = 0.6666666666666667, β = 0; e_d = -α
         {"measured current in the d axis", {}, {.phaseCurrents = {1, -0.5, -0.5}}, {}, {-0.675, 0.675, 0.675}, 0.0,
          -0.6666666666666667, 0.0, false, false},
@@ -210,6 +213,20 @@ TEST_F(VelocityControllerDq, QAxisSaturationStopsTheNextPositiveSpeedError) {
     EXPECT_EQ(work.rtb.speedIntegratorInput, -1.0);
     update();
     EXPECT_PRED_FORMAT2(qeltest::SameDouble, work.rtdw.speedIntegratorState, 0.0);
+}
+
+TEST_F(VelocityControllerDq, UpdateCarriesEachFlagToTheNextStep) {
+    const Parameters p;
+    setup(p);
+    outputs({.speedReference = -1200}, p);   // speed loop below its limit only
+    update();
+    EXPECT_FALSE(work.rtdw.saturatedHighPrev);
+    EXPECT_TRUE(work.rtdw.saturatedLowPrev);
+
+    outputs({.speedReference = 1200}, p);   // speed loop above its limit only
+    update();
+    EXPECT_TRUE(work.rtdw.saturatedHighPrev);
+    EXPECT_FALSE(work.rtdw.saturatedLowPrev);
 }
 
 TEST_F(VelocityControllerDq, CallsThatAreNotSampleHitsChangeNothing) {

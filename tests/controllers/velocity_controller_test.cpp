@@ -71,6 +71,10 @@ TEST_F(VelocityController, OneComputingStep) {
         {"scaling ratio on both speeds", 2, 10, {}, {120, 0, 60, 0},
          {.speedScaleDenominator = 2, .speedScaleNumerator = 3}, 1.5, 1.5, 1.5, false, false},
         // u_speed = 10 is limited to 6; the feed-forward 1 comes on top
+        // (100 × 1/60 × 0.3) / 0.7 - (37 × 1/60 × 0.3) / 0.7 = 0.45; dividing before multiplying
+        // would round to 0.4500000000000001
+        {"ratio applied as written, numerator first", 2, 10, {}, {100, 0, 37, 0},
+         {.speedScaleDenominator = 0.7, .speedScaleNumerator = 0.3}, 0.45, 0.45, 0.45, false, false},
         {"speed loop above its limit, feed-forward after the limit", 2, 10, {}, {600, 1, 0, 0}, {}, 7.0, 7.0, 10.0,
          true, false},
         {"speed loop equal to its limit sets no flag", 2, 10, {}, {360, 0, 0, 0}, {}, 6.0, 6.0, 6.0, false, false},
@@ -176,6 +180,19 @@ TEST_F(VelocityController, SpeedIntegratorClampingLagsTheSaturationByOneStep) {
     EXPECT_EQ(work.rtdw.speedIntegratorState, 4e-4);
     EXPECT_EQ(work.rtdw.currentIntegratorState, -9.995e-05);
     EXPECT_FALSE(work.rtdw.saturatedHighPrev);
+}
+
+TEST_F(VelocityController, UpdateCarriesEachFlagToTheNextStep) {
+    modelParameterSetup(&work.rtb, 2.0, 10.0);
+    outputs({.speedReference = -600});   // speed loop below its limit only
+    update();
+    EXPECT_FALSE(work.rtdw.saturatedHighPrev);
+    EXPECT_TRUE(work.rtdw.saturatedLowPrev);
+
+    outputs({.speedReference = 600});   // speed loop above its limit only
+    update();
+    EXPECT_TRUE(work.rtdw.saturatedHighPrev);
+    EXPECT_FALSE(work.rtdw.saturatedLowPrev);
 }
 
 TEST_F(VelocityController, CallsThatAreNotSampleHitsChangeNothing) {
