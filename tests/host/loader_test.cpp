@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
+
+#include "tests/host/high_address.h"
 
 namespace {
 
@@ -246,6 +249,17 @@ TEST_F(LoadedBlock, SimStateRoundTripsAndBelongsToTheCaller) {
     const qelhost::UniqueArray wrong = qelhost::makeDoubleScalar(1.0);
     EXPECT_FALSE(block.setSimState(wrong.get()));
     EXPECT_EQ(block.lastError(), "bad state");
+}
+
+TEST(HostLoader, BlockStructureWhoseAddressHasTheTopBitOfTheLowHalfSetIsFound) {
+    HighLowHalfMemory memory;
+    if (memory.memory == nullptr) GTEST_SKIP() << "cannot map memory at the chosen address";
+    TopModel model;
+    auto* block = new (memory.memory) Block(model, testPlugin());
+    ASSERT_GE(reinterpret_cast<uintptr_t>(block->simStruct()) & 0xFFFFFFFFu, 0x80000000u);
+    EXPECT_NO_THROW(block->registerBlock());
+    EXPECT_EQ(block->sizesColumn()[kSizeNumInputPorts], 2.0);
+    block->~Block();
 }
 
 TEST(HostLoader, NameMismatchRaisedByThePluginReachesTheCaller) {

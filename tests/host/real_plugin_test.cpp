@@ -3,8 +3,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "host/loader.h"
+#include "tests/host/high_address.h"
 
 namespace {
 
@@ -59,6 +61,17 @@ TEST_F(CurrentControllerBlock, RegistersThroughTheEntry) {
     const auto& identifiers = *block.structure().identifierList();
     EXPECT_EQ(identifiers.count, 47);
     EXPECT_EQ(identifiers.entries.at(21).text, "Qel_Lib_wexa_current_controller_sub");
+}
+
+TEST(CurrentControllerPlugin, FindsABlockStructureWhoseLowAddressHalfHasItsTopBitSet) {
+    HighLowHalfMemory memory;
+    if (memory.memory == nullptr) GTEST_SKIP() << "cannot map memory at the chosen address";
+    TopModel model;
+    auto* block = new (memory.memory) Block(model, Plugin::open(QEL_CURRENT_CONTROLLER_PLUGIN));
+    ASSERT_GE(reinterpret_cast<uintptr_t>(block->simStruct()) & 0xFFFFFFFFu, 0x80000000u);
+    EXPECT_NO_THROW(block->registerBlock());
+    EXPECT_EQ(block->numSampleTimes(), 3);
+    block->~Block();
 }
 
 TEST_F(CurrentControllerBlock, CommandLineSizesMatchTheHostCall) {

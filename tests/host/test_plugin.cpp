@@ -222,6 +222,9 @@ TEST_PLUGIN_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const m
     SimStruct* block = nullptr;
     const double* column = mxGetPr_800(prhs[1]);
     if (mxGetM_800(prhs[1]) == 3 && column != nullptr && column[2] == 8480229.0) {
+        // Each half must be a value a 32-bit integer holds; anything else has no exact int.
+        for (int half = 0; half < 2; ++half)
+            if (!(column[half] > -2147483649.0 && column[half] < 2147483648.0)) raise("Test:BadAddress", kOwnName, column[half]);
         const auto low = static_cast<uint32_t>(static_cast<int32_t>(column[0]));
         const auto high = static_cast<uint32_t>(static_cast<int32_t>(column[1]));
         block = reinterpret_cast<SimStruct*>(static_cast<uintptr_t>(high) << 32 | low);
