@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Reference traces of the six controllers, computed independently of the C++
+"""Reference traces of the eight blocks, computed independently of the C++
 code: each model is written out again here from its equations, in IEEE doubles with the same order
 of operations, and stepped the way `qelsim trace` steps a block (parameter call when the arguments
 change, outputs, update, record). Run it from anywhere; it rewrites input.csv and expected.csv in
@@ -370,8 +370,9 @@ def write_trace(model, header, rows):
         for row in rows:
             f.write(",".join(row) + "\n")
 
-    out_header = (["k"] + model.outputs + ["rtb." + n for n in model.rtb]
-                  + ["rtdw." + n for n in model.rtdw])
+    num_states = getattr(model, "num_states", 0)
+    out_header = (["k"] + model.outputs + ["dx[%d]" % i for i in range(num_states)]
+                  + ["rtb." + n for n in model.rtb] + ["rtdw." + n for n in model.rtdw])
     lines = [",".join(out_header)]
     previous = None
     for k, row in enumerate(rows):
@@ -382,7 +383,12 @@ def write_trace(model, header, rows):
         if k == 0 or key != previous:
             model.parameter_setup(args)
         previous = key
-        outs = model.outputs_step({n: values[n] for n in model.inputs}, args)
+        inputs = {n: values[n] for n in model.inputs}
+        if num_states:
+            outs = model.outputs_step(inputs, args, [values["x[%d]" % i] for i in range(num_states)])
+            outs += model.derivatives()
+        else:
+            outs = model.outputs_step(inputs, args)
         model.update()
         record = ([k] + outs + [model.b[n] for n in model.rtb] + [model.d[n] for n in model.rtdw])
         lines.append(",".join(fmt(v) for v in record))
@@ -558,6 +564,239 @@ def position_controller_dq_rows():
     return header, rows
 
 
+def round_half_away(x):
+    """The host's rounding: to the nearest integer, halves away from zero, sign of zero kept."""
+    if not math.isfinite(x) or abs(x) >= 4503599627370496.0:
+        return x
+    r = float(math.floor(x))
+    frac = x - r
+    if frac > 0.5 or (frac == 0.5 and x > 0.0):
+        r += 1.0
+    return math.copysign(r, x) if r == 0.0 else r
+
+
+def mod(x, y):
+    r = x - float(math.floor(x / y)) * y
+    return 0.0 if r == y else r
+
+
+def sensor_lookup(x, table):
+    n = 119
+    if x <= 0.0:
+        i = 0
+    elif x < float(n):
+        lo, hi, mid = 0, n, n >> 1
+        while hi - lo > 1:
+            if x < float(mid):
+                hi = mid
+            else:
+                lo = mid
+            mid = (hi + lo) >> 1
+        i = lo
+    else:
+        i = n - 1
+    f = (x - float(i)) / (float(i + 1) - float(i))
+    return (table[i + 1] - table[i]) * f + table[i]
+
+
+TABLE = ["angleErrorTable[%d]" % i for i in range(120)]
+SENSING_RTDW = ["obsAngle", "obsSpeedFilt", "enc2SpeedFilt", "enc3SpeedFilt", "enc3PrevAngle",
+                "obsSpeedInt", "enc2PrevAngle", "enc2AngleHold", "enc3AngleHold", "sens1AngleHold"]
+TWO_PI = 6.283185307179586
+
+
+class Plant:
+    """What both motors share: the measurement chain at a sensor tick (every row is one)."""
+
+    def __init__(self):
+        self.b = dict.fromkeys(self.rtb, 0.0)
+        self.d = dict.fromkeys(self.rtdw, 0.0)
+
+    def parameter_setup(self, a):
+        pass
+
+    def sensing(self, theta_m, channels, a):
+        b, d = self.b, self.d
+        n = theta_m * 0.15915494309189535
+        if math.trunc(a["sensorErrorsOn"]) != 0:
+            res = a["angleResolution"]
+
+            def q(u):
+                return round_half_away(u / res) * res
+            h1 = 1.0 * math.sin(12.566370614359172 * n + 0.0) + 0.0
+            h2 = 0.1 * math.sin(251.32741228718345 * n + 0.0) + 0.0
+            theta2 = q(n + (h2 + h1) * a["encoderErrorAmplitude"] * 0.002777777777777778)
+            theta3 = q(n + h1 * 1.0 * 0.002777777777777778)
+            table = [a[name] for name in TABLE]
+            theta1 = q(sensor_lookup(mod(120.0 * n, 120.0), table) * 0.002777777777777778 + n)
+        else:
+            theta1 = theta2 = theta3 = n
+        phi = d["obsAngle"]
+        d["enc2AngleHold"] = theta2
+        b["enc2Angle"] = d["enc2AngleHold"]
+        d["enc3AngleHold"] = theta3
+        b["enc3Angle"] = d["enc3AngleHold"]
+        sensor = math.trunc(a["sensorSelect"])
+        if sensor == 1:
+            angle, speed = phi, d["obsSpeedFilt"]
+        elif sensor == 2:
+            angle, speed = b["enc2Angle"], d["enc2SpeedFilt"]
+        else:
+            angle, speed = b["enc3Angle"], d["enc3SpeedFilt"]
+        gl, gm, tau = a["gearLoadTurns"], a["gearMotorTurns"], a["speedFilterTau"]
+        measured_speed = div(60.0 * speed * gl, gm)
+        measured_angle = 360.0 * div(gl * angle, gm)
+        quantised = round_half_away(div((b["enc3Angle"] - d["enc3PrevAngle"]) / 0.0001, 2.44140625)) * 2.44140625
+        b["enc3SpeedFiltDot"] = div(quantised - d["enc3SpeedFilt"], tau)
+        phi_w = mod(phi, TWO_PI)
+        d["sens1AngleHold"] = theta1
+        for name, value in zip(self.holds, channels):
+            d[name] = value
+        theta_w = mod(d["sens1AngleHold"], TWO_PI)
+        sq = round_half_away(math.sin(theta_w) / 0.00048828125) * 0.00048828125
+        cq = round_half_away(math.cos(theta_w) / 0.00048828125) * 0.00048828125
+        b["obsError"] = (sq * math.cos(phi_w) - math.sin(phi_w) * cq) * 1440000.0
+        b["obsSpeed"] = b["obsError"] * 0.0014 + d["obsSpeedInt"]
+        b["obsSpeedFiltDot"] = div(b["obsSpeed"] - d["obsSpeedFilt"], tau)
+        b["enc2SpeedFiltDot"] = div((b["enc2Angle"] - d["enc2PrevAngle"]) / 0.0001 - d["enc2SpeedFilt"], tau)
+        res = a["currentResolution"]
+        currents = [round_half_away(div(d[name], res)) * res for name in self.holds]
+        return [measured_angle, measured_speed] + currents
+
+    def friction_and_load(self, te, omega, u, a):
+        gl, gm, eff = a["gearLoadTurns"], a["gearMotorTurns"], a["gearEfficiency"]
+        shaft = div(a["gearMotorTurns"] * te, gl) * eff
+        load = div(div(u["loadTorque"] * gl, gm), eff)
+        friction = sign(omega) * (abs(omega) * a["viscousFriction"] + a["coulombFriction"])
+        return shaft, div(te - load - friction, a["inertia"])
+
+    def update(self):
+        b, d = self.b, self.d
+        d["obsAngle"] = b["obsSpeed"] * 0.0001 + d["obsAngle"]
+        d["obsSpeedFilt"] = b["obsSpeedFiltDot"] * 0.0001 + d["obsSpeedFilt"]
+        d["enc2SpeedFilt"] = b["enc2SpeedFiltDot"] * 0.0001 + d["enc2SpeedFilt"]
+        d["enc3SpeedFilt"] = b["enc3SpeedFiltDot"] * 0.0001 + d["enc3SpeedFilt"]
+        d["enc3PrevAngle"] = b["enc3Angle"]
+        d["obsSpeedInt"] = b["obsError"] * 0.0001 + d["obsSpeedInt"]
+        d["enc2PrevAngle"] = b["enc2Angle"]
+
+
+class MotorSingleWinding(Plant):
+    name = "Qel_Lib_motor_sub"
+    inputs = ["armatureVoltage", "loadTorque"]
+    arguments = (["sensorSelect", "currentResolution", "angleResolution", "inertia", "inductance",
+                  "resistance", "coulombFriction", "viscousFriction", "motorConstant",
+                  "speedFilterTau"] + TABLE
+                 + ["gearLoadTurns", "gearEfficiency", "gearMotorTurns", "encoderErrorAmplitude",
+                    "sensorErrorsOn"])
+    outputs = ["measuredAngle", "measuredSpeed", "measuredCurrent", "shaftTorque"]
+    num_states = 3
+    rtb = ["enc2Angle", "enc3Angle", "omegaMSignal", "iArmDot", "omegaMDot", "enc3SpeedFiltDot",
+           "obsError", "obsSpeed", "obsSpeedFiltDot", "enc2SpeedFiltDot"]
+    rtdw = SENSING_RTDW + ["iHold"]
+    holds = ["iHold"]
+
+    def outputs_step(self, u, a, x):
+        b = self.b
+        theta_m, i_arm, omega_m = x
+        k = a["motorConstant"]
+        te = i_arm * k
+        b["omegaMSignal"] = omega_m
+        b["iArmDot"] = div(u["armatureVoltage"] - b["omegaMSignal"] * k - i_arm * a["resistance"], a["inductance"])
+        shaft, b["omegaMDot"] = self.friction_and_load(te, b["omegaMSignal"], u, a)
+        measured = self.sensing(theta_m, [i_arm], a)
+        return measured + [shaft]
+
+    def derivatives(self):
+        return [self.b["omegaMSignal"], self.b["iArmDot"], self.b["omegaMDot"]]
+
+
+class MotorDq(Plant):
+    name = "Qel_Lib_motor_dq_sub"
+    inputs = ["phaseVoltage[0]", "phaseVoltage[1]", "phaseVoltage[2]", "loadTorque"]
+    arguments = (["sensorSelect", "currentResolution", "angleResolution", "inertia", "inductance",
+                  "resistance", "coulombFriction", "viscousFriction", "fluxLinkage", "polePairs",
+                  "speedFilterTau"] + TABLE
+                 + ["gearLoadTurns", "gearEfficiency", "gearMotorTurns", "encoderErrorAmplitude",
+                    "sensorErrorsOn"])
+    outputs = ["measuredAngle", "measuredSpeed", "measuredCurrent[0]", "measuredCurrent[1]",
+               "measuredCurrent[2]", "shaftTorque", "electricalAngle"]
+    num_states = 4
+    rtb = ["enc2Angle", "enc3Angle", "omegaMSignal", "idDot", "iqDot", "omegaMDot",
+           "enc3SpeedFiltDot", "obsError", "obsSpeed", "obsSpeedFiltDot", "enc2SpeedFiltDot"]
+    rtdw = SENSING_RTDW + ["iaHold", "ibHold", "icHold"]
+    holds = ["iaHold", "ibHold", "icHold"]
+
+    def outputs_step(self, u, a, x):
+        b = self.b
+        theta_m, iq, i_d, omega_m = x
+        va, vb, vc = u["phaseVoltage[0]"], u["phaseVoltage[1]"], u["phaseVoltage[2]"]
+        v_alpha = 0.6666666666666666 * va + -0.3333333333333333 * vb + -0.3333333333333333 * vc
+        v_beta = 0.5773502691896257 * vb + -0.5773502691896257 * vc
+        pp, flux, ind, res = a["polePairs"], a["fluxLinkage"], a["inductance"], a["resistance"]
+        theta_e = theta_m * pp
+        c = math.cos(theta_e)
+        s = math.sin(theta_e)
+        vd = v_alpha * c + v_beta * s
+        vq = v_beta * c - v_alpha * s
+        te = iq * flux * pp
+        b["omegaMSignal"] = omega_m
+        omega_e = b["omegaMSignal"] * pp
+        b["idDot"] = div(vd + iq * ind * 0.15915494309189535 * omega_e - i_d * res, ind)
+        b["iqDot"] = div(vq - (i_d * ind * 0.15915494309189535 + flux) * omega_e - iq * res, ind)
+        i_alpha = i_d * c - iq * s
+        i_beta = i_d * s + iq * c
+        shaft, b["omegaMDot"] = self.friction_and_load(te, b["omegaMSignal"], u, a)
+        electrical = mod(theta_e, TWO_PI)
+        ia = i_alpha
+        ib = -0.5 * i_alpha + 0.8660254037844386 * i_beta
+        ic = -0.5 * i_alpha + -0.8660254037844386 * i_beta
+        measured = self.sensing(theta_m, [ia, ib, ic], a)
+        return measured + [shaft, electrical]
+
+    def derivatives(self):
+        b = self.b
+        return [b["omegaMSignal"], b["iqDot"], b["idDot"], b["omegaMDot"]]
+
+
+def plant_rows(model, voltage_columns):
+    """A motor turning through a few ticks under each sensor, errors off, then on."""
+    table = [text(0.5 * math.sin(i * 0.21) + 0.1 * math.cos(i * 1.3)) for i in range(120)]
+    header = list(model.inputs) + list(model.arguments) + ["x[%d]" % i for i in range(model.num_states)]
+    rows = []
+    k = 0
+    for errors in ("0", "1"):
+        for sensor in ("1", "2.7", "-1"):
+            for step in range(4):
+                k += 1
+                t = k * 1e-4
+                theta = 0.3 + 60.0 * t + 2.0 * t * t
+                omega = 60.0 + 4.0 * t
+                values = {
+                    "loadTorque": text(0.25 * math.sin(k)), "sensorSelect": sensor,
+                    "currentResolution": "0.01", "angleResolution": text(1.0 / 4096),
+                    "inertia": "0.002", "inductance": "0.0015", "resistance": "0.8",
+                    "coulombFriction": "0.05", "viscousFriction": "0.0002", "motorConstant": "0.12",
+                    "fluxLinkage": "0.02", "polePairs": "4", "speedFilterTau": "0.0005",
+                    "gearLoadTurns": "1", "gearEfficiency": "0.95", "gearMotorTurns": "8",
+                    "encoderErrorAmplitude": "0.7", "sensorErrorsOn": errors,
+                }
+                for i, name in enumerate(TABLE):
+                    values[name] = table[i]
+                for i, name in enumerate(voltage_columns):
+                    values[name] = text(24.0 * math.cos(4.0 * theta - i * 2.0943951023931953 + 0.4))
+                states = [text(theta)] + [text(1.5 + 0.1 * i + 0.01 * k) for i in range(model.num_states - 2)]
+                states += [text(omega)]
+                values.update({"x[%d]" % i: v for i, v in enumerate(states)})
+                rows.append([values[name] for name in header])
+    # a rotor at standstill at a negative angle: the friction term vanishes, the angle wraps
+    last = dict(zip(header, rows[-1]))
+    last["x[0]"] = "-2.5"
+    last["x[%d]" % (model.num_states - 1)] = "0"
+    rows.append([last[name] for name in header])
+    return header, rows
+
+
 def main():
     write_trace(CurrentController(), *current_controller_rows())
     write_trace(VelocityController(), *velocity_controller_rows())
@@ -565,6 +804,8 @@ def main():
     write_trace(CurrentControllerDq(), *current_controller_dq_rows())
     write_trace(VelocityControllerDq(), *velocity_controller_dq_rows())
     write_trace(PositionControllerDq(), *position_controller_dq_rows())
+    write_trace(MotorSingleWinding(), *plant_rows(MotorSingleWinding, ["armatureVoltage"]))
+    write_trace(MotorDq(), *plant_rows(MotorDq, ["phaseVoltage[0]", "phaseVoltage[1]", "phaseVoltage[2]"]))
 
 
 if __name__ == "__main__":

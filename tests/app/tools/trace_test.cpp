@@ -49,17 +49,13 @@ std::string firstMismatch(const Csv& expected, const Csv& actual) {
 }
 
 TEST(Trace, ReproducesTheReferenceTraces) {
-    const char* const models[] = {
-        "Qel_Lib_wexa_current_controller_sub",    "Qel_Lib_wexa_current_controller_dq_sub",
-        "Qel_Lib_wexa_velocity_controller_sub",   "Qel_Lib_wexa_velocity_controller_dq_sub",
-        "Qel_Lib_wexa_position_controller_sub",   "Qel_Lib_wexa_position_controller_dq_sub",
-    };
     ScratchDir scratch;
-    for (const char* model : models) {
+    for (const BlockInfo& block : blockCatalog()) {
+        const std::string model(block.modelName);
         SCOPED_TRACE(model);
         const std::filesystem::path folder = testing::tracesDir() / model;
-        const std::filesystem::path out = scratch / (std::string(model) + ".csv");
-        traceBlock(*findBlock(model), testing::pluginDir(), folder / "input.csv", out);
+        const std::filesystem::path out = scratch / (model + ".csv");
+        traceBlock(block, testing::pluginDir(), folder / "input.csv", out);
         const std::string mismatch = firstMismatch(readCsv(folder / "expected.csv"), readCsv(out));
         EXPECT_TRUE(mismatch.empty()) << mismatch;
     }
