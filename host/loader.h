@@ -6,8 +6,8 @@
 // A TopModel is the parent model's root structure: its tasks (by default continuous, 1e-5 s and
 // 1e-4 s as tasks 0, 1, 2), the major-step flag, the sample-hit flags and the error status. A
 // Block is one plug-in block under it. Buffer pointers (inputs, outputs, states, derivatives, work
-// record, arguments) stay fixed from registerBlock() on. The run-time calls allocate nothing and
-// touch no strings unless the block reports an error.
+// record) stay fixed from registerBlock() on, an argument's data as long as its width stays the
+// same. The run-time calls allocate nothing and touch no strings unless the block reports an error.
 //
 // Errors: LoadError for a plug-in that cannot be opened or a block that cannot be registered (one
 // line naming the file or block and what is wrong). A MatlabError raised by the plug-in propagates
