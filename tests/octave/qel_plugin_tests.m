@@ -8,6 +8,7 @@
 ##             and against what "qelsim sizes" prints for the plug-in built for the stand-in host
 ##   "errors"  the argument checks of the sizes call and the errors they raise
 ##   "bridge"  the bridge's other operations, through qel_bridge_probe.mex (in MEX_DIR)
+##   "run"     the files of "qelsim run" (signals.mat, a saved state) loaded in Octave
 ##
 ## MEX_DIR holds the .mex files and message.m. QELSIM is the qelsim executable, or "" when the
 ## build has none (the comparison with it is then reported as skipped). WORK_DIR is a scratch
@@ -23,6 +24,8 @@ function qel_plugin_tests (section, mex_dir, qelsim, work_dir)
       failures = check_errors ();
     case "bridge"
       failures = check_bridge ();
+    case "run"
+      failures = check_run (qelsim, work_dir);
     otherwise
       error ("qel_plugin_tests: unknown section '%s'", section);
   endswitch
@@ -367,5 +370,272 @@ endfunction
 function text = ifelse_text (condition, text)
   if (! condition)
     text = "";
+  endif
+endfunction
+
+## The built-in scenario (the dq position loop: a 90 degree reference step at 0.02 s, a load step
+## at 0.3 s) run past its reference step, with the state saved at the stop time.
+function failures = check_run (qelsim, work_dir)
+  failures = {};
+  stop_time = 0.03;
+  out_dir = fullfile (work_dir, "run");
+  state_file = fullfile (work_dir, "state.mat");
+  ## Nothing of an earlier run may pass for this one's.
+  if (exist (out_dir, "dir"))
+    confirm_recursive_rmdir (false, "local");
+    rmdir (out_dir, "s");
+  endif
+  if (exist (state_file, "file"))
+    delete (state_file);
+  endif
+  if (! exist (work_dir, "dir"))
+    mkdir (work_dir);
+  endif
+  command = sprintf ('"%s" run --out "%s" --stop-time %.17g --save-state "%s" --quiet', qelsim,
+                     out_dir, stop_time, state_file);
+  [status, out] = system (command);
+  if (status != 0)
+    failures{end+1} = sprintf ("%s exited with %d: %s", command, status, strtrim (out));
+    return;
+  endif
+  failures = [failures, check_signals_file(out_dir, stop_time)];
+  failures = [failures, check_state_file(state_file, stop_time)];
+endfunction
+
+function failures = check_signals_file (out_dir, stop_time)
+  failures = {};
+  mat_file = fullfile (out_dir, "signals.mat");
+  try
+    variables = whos ("-file", mat_file);
+    loaded = load (mat_file);
+  catch err
+    failures{end+1} = sprintf ("%s does not load: %s", mat_file, err.message);
+    return;
+  end_try_catch
+  names = sort ({variables.name});
+  if (! isequal (names, {"signals", "time"}))
+    failures{end+1} = sprintf ("%s holds {%s}, expected {signals, time}", mat_file, strjoin (names, ", "));
+    return;
+  endif
+  time = loaded.time;
+  if (! (isa (time, "double") && iscolumn (time) && numel (time) > 1 && all (diff (time) > 0)))
+    failures{end+1} = sprintf ("%s: time is not an increasing double column", mat_file);
+    return;
+  endif
+  if (time(1) != 0 || abs (time(end) - stop_time) > 1e-9)
+    failures{end+1} = sprintf ("%s: time runs from %.17g to %.17g, expected 0 to %.17g", mat_file,
+                               time(1), time(end), stop_time);
+  endif
+
+  ## signals.csv holds the same values as text that reads back exactly: every column must be
+  ## the matching MAT column bit for bit (the sign of zero included, NaN equal to NaN).
+  [header, csv] = read_signals_csv (fullfile (out_dir, "signals.csv"));
+  if (rows (csv) != numel (time))
+    failures{end+1} = sprintf ("signals.csv has %d rows, signals.mat %d", rows (csv), numel (time));
+    return;
+  endif
+  for c = 1:numel (header)
+    column = header{c};
+    if (c == 1)
+      mat_values = time;
+    else
+      parts = regexp (column, '^([^.]+)\.([^\[]+)(?:\[(\d+)\])?$', "tokens", "once");
+      if (isempty (parts) || ! isfield (loaded.signals, parts{1})
+          || ! isfield (loaded.signals.(parts{1}), parts{2}))
+        failures{end+1} = sprintf ("signals.csv column '%s' has no counterpart in signals.mat", column);
+        continue;
+      endif
+      element = 1;
+      if (numel (parts) > 2 && ! isempty (parts{3}))
+        element = str2double (parts{3}) + 1;
+      endif
+      port = loaded.signals.(parts{1}).(parts{2});
+      if (rows (port) != numel (time) || columns (port) < element)
+        failures{end+1} = sprintf ("signals.mat: %s.%s is %s", parts{1}, parts{2}, mat2str (size (port)));
+        continue;
+      endif
+      mat_values = port(:, element);
+    endif
+    differ = find (! (mat_values == csv(:, c) & signbit (mat_values) == signbit (csv(:, c)))
+                   & ! (isnan (mat_values) & isnan (csv(:, c))), 1);
+    if (! isempty (differ))
+      failures{end+1} = sprintf ("%s, row %d: %.17g in signals.mat, %.17g in signals.csv", column,
+                                 differ, mat_values(differ), csv(differ, c));
+    endif
+  endfor
+
+  ## Values the scenario fixes: the reference steps from 0 to 90 at 0.02 s, no load before 0.3 s.
+  if (isfield (loaded.signals, "positionReference") && isfield (loaded.signals, "loadTorque"))
+    reference = loaded.signals.positionReference.out;
+    before = time < 0.02 - 1e-9;
+    after = time > 0.02 + 1e-9;
+    if (any (reference(before) != 0) || any (reference(after) != 90) || ! any (after))
+      failures{end+1} = "signals.mat: positionReference.out is not 0 before 0.02 s and 90 after";
+    endif
+    if (any (loaded.signals.loadTorque.out != 0))
+      failures{end+1} = "signals.mat: loadTorque.out is not 0 before 0.3 s";
+    endif
+  else
+    failures{end+1} = "signals.mat: no positionReference or loadTorque among the signals";
+  endif
+endfunction
+
+function [header, values] = read_signals_csv (file)
+  lines = strsplit (strtrim (fileread (file)), "\n");
+  header = strsplit (lines{1}, ",");
+  values = zeros (numel (lines) - 1, numel (header));
+  for r = 2:numel (lines)
+    values(r - 1, :) = str2double (strsplit (lines{r}, ","));
+  endfor
+endfunction
+
+## The saved state as documented per model: continuous-state bytes, rtb bytes, rtdw member bytes.
+function layout = state_layouts ()
+  layout = struct (
+    "Qel_Lib_motor_dq_sub",                    {{32, 88, repmat(8, 1, 13)}},
+    "Qel_Lib_motor_sub",                       {{24, 80, repmat(8, 1, 11)}},
+    "Qel_Lib_wexa_position_controller_dq_sub", {{0, 72, [8 8 8 1 1]}},
+    "Qel_Lib_wexa_velocity_controller_dq_sub", {{0, 72, [8 8 8 1 1]}},
+    "Qel_Lib_wexa_position_controller_sub",    {{0, 56, [8 8 1 1]}},
+    "Qel_Lib_wexa_velocity_controller_sub",    {{0, 56, [8 8 1 1]}},
+    "Qel_Lib_wexa_current_controller_dq_sub",  {{0, 56, [8 8]}},
+    "Qel_Lib_wexa_current_controller_sub",     {{0, 40, 8}});
+endfunction
+
+function failures = check_state_file (state_file, stop_time)
+  failures = {};
+  try
+    variables = whos ("-file", state_file);
+    loaded = load (state_file);
+  catch err
+    failures{end+1} = sprintf ("%s does not load: %s", state_file, err.message);
+    return;
+  end_try_catch
+  if (! isequal ({variables.name}, {"qelState"}))
+    failures{end+1} = sprintf ("%s holds {%s}, expected {qelState}", state_file,
+                               strjoin ({variables.name}, ", "));
+    return;
+  endif
+  q = loaded.qelState;
+  expected_fields = {"format", "scenario", "step", "stepSize", "time", "signals", "blockNames", ...
+                     "blockModels", "blockStates"};
+  missing = setdiff (expected_fields, fieldnames (q));
+  if (! isempty (missing))
+    failures{end+1} = sprintf ("qelState lacks {%s}", strjoin (missing, ", "));
+    return;
+  endif
+  if (! strcmp (q.format, "qelsim state 1") || ! strcmp (q.scenario, "dq_position_loop"))
+    failures{end+1} = sprintf ("qelState: format '%s', scenario '%s'", q.format, q.scenario);
+  endif
+  if (q.stepSize != 1e-5 || q.time != q.step * q.stepSize || abs (q.time - stop_time) > q.stepSize / 2)
+    failures{end+1} = sprintf ("qelState: step %.17g of %.17g s at %.17g s, expected the stop time %.17g s",
+                               q.step, q.stepSize, q.time, stop_time);
+  endif
+  if (! (iscell (q.blockNames) && iscell (q.blockModels) && iscell (q.blockStates)
+         && numel (q.blockNames) == numel (q.blockModels)
+         && numel (q.blockNames) == numel (q.blockStates)))
+    failures{end+1} = "qelState: blockNames, blockModels and blockStates are not cells of one length";
+    return;
+  endif
+  layouts = state_layouts ();
+  plugin_blocks = 0;
+  for b = 1:numel (q.blockNames)
+    model = q.blockModels{b};
+    if (! isfield (layouts, model))
+      continue;
+    endif
+    plugin_blocks += 1;
+    where = sprintf ("qelState block '%s' (%s)", q.blockNames{b}, model);
+    failures = [failures, check_block_state(q.blockStates{b}, layouts.(model), where)];
+  endfor
+  if (! ismember ("Qel_Lib_motor_dq_sub", q.blockModels)
+      || ! ismember ("Qel_Lib_wexa_position_controller_dq_sub", q.blockModels))
+    failures{end+1} = sprintf ("qelState: models {%s}, expected the dq motor and the dq position controller",
+                               strjoin (q.blockModels, ", "));
+  endif
+endfunction
+
+## A struct of the state file is {fieldNames, fieldValues}; an absent field is an empty cell.
+function [value, failures] = state_field (node, name, where)
+  value = [];
+  failures = {};
+  if (! (isstruct (node) && isfield (node, "fieldNames") && isfield (node, "fieldValues")))
+    failures{end+1} = sprintf ("%s is not a saved struct", where);
+    return;
+  endif
+  index = find (strcmp (node.fieldNames, name));
+  if (isempty (index))
+    failures{end+1} = sprintf ("%s has no field '%s'", where, name);
+    return;
+  endif
+  value = node.fieldValues{index};
+endfunction
+
+function failures = check_block_state (state, layout, where)
+  failures = {};
+  [local_x_bytes, rtb_bytes, member_bytes] = layout{:};
+  expected = {"localX", "mdlrefDW", "disallowedStateData", "tNext", "tNextTid", ...
+              "nonContDerivSigInfoPrevVal"};
+  if (! isstruct (state) || ! isfield (state, "fieldNames") || ! isequal (state.fieldNames(:)', expected))
+    failures{end+1} = sprintf ("%s: fields are not {%s}", where, strjoin (expected, ", "));
+    return;
+  endif
+  values = state.fieldValues;
+  if (! is_byte_row (values{1}, local_x_bytes))
+    failures{end+1} = sprintf ("%s: localX is not %d bytes", where, local_x_bytes);
+  elseif (local_x_bytes > 0 && ! all (isfinite (typecast (values{1}, "double"))))
+    failures{end+1} = sprintf ("%s: continuous states not finite", where);
+  endif
+  for k = [3 6]
+    if (! isempty (values{k}))
+      failures{end+1} = sprintf ("%s: %s is not empty", where, expected{k});
+    endif
+  endfor
+  tid = values{5};
+  if (! (isa (values{4}, "double") && isscalar (values{4}) && isa (tid, "double") && isscalar (tid)
+         && tid == fix (tid)))
+    failures{end+1} = sprintf ("%s: tNext and tNextTid are not double scalars, the task id whole", where);
+  endif
+  dwork = values{2};
+  [rtb, f1] = state_field (dwork, "rtb", [where ".mdlrefDW"]);
+  [rtdw, f2] = state_field (dwork, "rtdw", [where ".mdlrefDW"]);
+  [rtzce, f3] = state_field (dwork, "NULL->rtzce", [where ".mdlrefDW"]);
+  failures = [failures, f1, f2, f3];
+  if (! isempty ([f1, f2, f3]))
+    return;
+  endif
+  if (! isequal (dwork.fieldNames(:)', {"rtb", "rtdw", "NULL->rtzce"}))
+    failures{end+1} = sprintf ("%s.mdlrefDW: fields out of order", where);
+  endif
+  if (! is_byte_row (rtb, rtb_bytes))
+    failures{end+1} = sprintf ("%s: rtb is not %d bytes", where, rtb_bytes);
+  endif
+  if (! isempty (rtzce))
+    failures{end+1} = sprintf ("%s: NULL->rtzce is not empty", where);
+  endif
+  if (! isstruct (rtdw) || numel (rtdw.fieldValues) != numel (member_bytes))
+    failures{end+1} = sprintf ("%s: rtdw does not have %d members", where, numel (member_bytes));
+    return;
+  endif
+  prefix = "mdlrefDW->rtdw.";
+  if (! all (strncmp (rtdw.fieldNames, prefix, numel (prefix)))
+      || numel (unique (rtdw.fieldNames)) != numel (rtdw.fieldNames))
+    failures{end+1} = sprintf ("%s: rtdw member names are not distinct '%s...' names", where, prefix);
+  endif
+  for m = 1:numel (member_bytes)
+    member = rtdw.fieldValues{m};
+    if (! is_byte_row (member, member_bytes(m)))
+      failures{end+1} = sprintf ("%s: rtdw member %d is not %d bytes", where, m - 1, member_bytes(m));
+    elseif (member_bytes(m) == 1 && member > 1)
+      failures{end+1} = sprintf ("%s: boolean rtdw member %d holds %d", where, m - 1, member);
+    endif
+  endfor
+endfunction
+
+function ok = is_byte_row (value, count)
+  if (count == 0)
+    ok = isempty (value);
+  else
+    ok = isa (value, "uint8") && isequal (size (value), [1 count]);
   endif
 endfunction
