@@ -147,6 +147,7 @@ public:
     void clearLogs();
     const std::optional<IdentifierList>& identifierList() const { return identifiers_; }
     const ModelMapInfo* modelMap() const { return modelMap_; }
+    // The state last handed over with code 152, as a pointer to compare; its owner may have freed it.
     const mxArray* handedSimState() const { return handedSimState_; }
     const std::optional<std::array<uint32_t, 4>>& simStateChecksum() const { return checksum_; }
     const std::string& checksumModelName() const { return checksumModelName_; }
