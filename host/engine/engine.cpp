@@ -15,11 +15,16 @@ struct Engine::Node {
     std::string label;                          // "block 'motor'" for messages
     // A plug-in block.
     std::unique_ptr<qelhost::Block> block;
+    SimStruct* simStruct = nullptr;
+    ssTidMethod outputsSlot = nullptr;          // the run path calls the slots itself
+    ssTidMethod updateSlot = nullptr;
+    ssMethod derivativesSlot = nullptr;
     int tid = 0;                                // top task of the block's fastest rate
     int every = 1;                              // steps between two calls
     bool continuous = false;                    // fastest rate is the continuous one
     bool due = false;                           // called in the current major step
     bool running = false;                       // run-time resources set up, not yet terminated
+    bool inMinorSteps = false;                  // computed in the solver's stages too
     double* states = nullptr;
     const double* stateDerivatives = nullptr;
     int numStates = 0;
@@ -39,6 +44,14 @@ struct Engine::Node {
 struct Engine::Call {
     int node;
 };
+
+namespace {
+
+[[noreturn]] void missingSlot(const std::string& label, const char* method) {
+    throw EngineError(label + ": the plug-in left its " + method + " slot empty");
+}
+
+}  // namespace
 
 namespace {
 
@@ -138,6 +151,12 @@ void Engine::loadBlocks() {
         }
         qelhost::Block& block = *node.block;
         node.label += " (" + plugin->name() + ")";
+        node.simStruct = block.simStruct();
+        node.outputsSlot = node.simStruct->methods.outputs;
+        node.updateSlot = node.simStruct->methods.update;
+        node.derivativesSlot = node.simStruct->methods.derivatives;
+        if (node.outputsSlot == nullptr) missingSlot(node.label, "outputs");
+        if (node.updateSlot == nullptr) missingSlot(node.label, "update");
 
         // The fastest of the block's rates decides when it is called; +inf is the constant rate.
         double fastest = std::numeric_limits<double>::infinity();
@@ -159,6 +178,7 @@ void Engine::loadBlocks() {
         node.numStates = block.numContStates();
         if (node.numStates > 0) {
             if (!node.continuous) throw EngineError(node.label + ": the block has continuous states but no continuous rate");
+            if (node.derivativesSlot == nullptr) missingSlot(node.label, "derivatives");
             node.states = block.contStates().data();
             node.stateDerivatives = block.stateDerivatives().data();
         }
@@ -298,6 +318,25 @@ void Engine::orderCalls() {
     }
     for (int b : order.order) calls_.push_back({b});
 
+    // The solver's stages compute the continuous blocks and the built-in blocks that feed them;
+    // everything else holds its major-step outputs, and what is logged is recorded at major steps.
+    for (Node& node : nodes_) node.inMinorSteps = node.isPlugin() && node.continuous;
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const Connection& connection : spec_.connections) {
+            Node& from = nodes_[static_cast<size_t>(connection.from.block)];
+            const Node& to = nodes_[static_cast<size_t>(connection.to.block)];
+            const bool holds = from.isPlugin() || from.spec->builtin->kind == BuiltinKind::constant;
+            if (!holds && to.inMinorSteps && !from.inMinorSteps) {
+                from.inMinorSteps = true;
+                changed = true;
+            }
+        }
+    }
+    for (const Call& call : calls_) {
+        if (nodes_[static_cast<size_t>(call.node)].inMinorSteps) minorCalls_.push_back(call.node);
+    }
+
     int offset = 0;
     for (size_t b = 0; b < nodes_.size(); ++b) {
         Node& node = nodes_[b];
@@ -305,6 +344,10 @@ void Engine::orderCalls() {
         stateBlocks_.push_back(static_cast<int>(b));
         node.stateOffset = offset;
         offset += node.numStates;
+        for (int i = 0; i < node.numStates; ++i) {
+            statePointers_.push_back(node.states + i);
+            derivativePointers_.push_back(node.stateDerivatives + i);
+        }
     }
     for (auto* vector : {&x0_, &k1_, &k2_, &k3_, &k4_}) vector->assign(static_cast<size_t>(offset), 0.0);
 }
@@ -342,6 +385,7 @@ void Engine::initialize() {
     for (Node& node : nodes_) {
         if (node.isPlugin() && !node.block->outputs(-5)) failCall(node, "mdlOutputs (parameter call)");
     }
+    top_->simStruct()->errorStatus = nullptr;
     initialized_ = true;
 }
 
@@ -427,6 +471,22 @@ void Engine::beginRun(int64_t stopStep) {
     recordNext_ = step_;
 }
 
+void Engine::failRunCall(const Node& node, const char* method) {
+    SimStruct* root = node.simStruct->root;
+    const std::string text = root->errorStatus != nullptr ? root->errorStatus : "";
+    root->mdlInfo->errorReported = 1;
+    root->errorStatus = nullptr;
+    throw EngineError(node.label + ": " + method + " failed at time " + describeNumber(timeOfStep(step_)) + " s" +
+                      (text.empty() ? std::string() : ": " + text));
+}
+
+// The run path calls the plug-ins' slots itself: the error status starts cleared and stays so
+// until a call sets it, which ends the run.
+inline void Engine::callOutputs(Node& node) {
+    node.outputsSlot(node.simStruct, node.tid);
+    if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlOutputs");
+}
+
 void Engine::setHits(int64_t step) {
     int* hits = top_->sampleHits();
     for (size_t task = 0; task < taskEvery_.size(); ++task) hits[task] = step % taskEvery_[task] == 0 ? 1 : 0;
@@ -447,10 +507,10 @@ void Engine::majorOutputs(double t) {
         if (node.hasStateOutputs()) {
             double* snapshot = node.inputSnapshot.data();
             for (size_t p = 0; p < node.inputs.size(); ++p) {
-                snapshot = std::copy_n(node.inputs[p], node.inputWidths[p], snapshot);
+                for (int i = 0; i < node.inputWidths[p]; ++i) *snapshot++ = node.inputs[p][i];
             }
         }
-        if (!node.block->outputs(node.tid)) failCall(node, "mdlOutputs");
+        callOutputs(node);
     }
 }
 
@@ -468,23 +528,24 @@ void Engine::refreshStateOutputs() {
         // Outputs again with the major-step flag cleared: the plant's equations see the new
         // inputs, and its sampled outputs are left as this step's first call wrote them.
         top_->setMajorTimeStep(false);
-        const bool ok = node.block->outputs(node.tid);
+        callOutputs(node);
         top_->setMajorTimeStep(true);
-        if (!ok) failCall(node, "mdlOutputs");
     }
 }
 
 void Engine::recordRow(double t) {
     log_.time.push_back(t);
     for (size_t s = 0; s < logSources_.size(); ++s) {
-        log_.values.insert(log_.values.end(), logSources_[s], logSources_[s] + logWidths_[s]);
+        for (int i = 0; i < logWidths_[s]; ++i) log_.values.push_back(logSources_[s][i]);
     }
 }
 
 void Engine::updates() {
     for (const Call& call : calls_) {
         Node& node = nodes_[static_cast<size_t>(call.node)];
-        if (node.due && !node.block->update(node.tid)) failCall(node, "mdlUpdate");
+        if (!node.due) continue;
+        node.updateSlot(node.simStruct, node.tid);
+        if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlUpdate");
     }
 }
 
@@ -492,57 +553,57 @@ void Engine::minorOutputs(double t) {
     top_->setMajorTimeStep(false);
     top_->setTime(t);
     const double tolerance = kSwitchToleranceSteps * spec_.stepSize;
-    for (const Call& call : calls_) {
-        Node& node = nodes_[static_cast<size_t>(call.node)];
-        if (!node.isPlugin()) {
+    for (int b : minorCalls_) {
+        Node& node = nodes_[static_cast<size_t>(b)];
+        if (node.isPlugin()) {
+            callOutputs(node);
+        } else {
             evaluateBuiltin(*node.spec->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
-        } else if (node.continuous && !node.block->outputs(node.tid)) {
-            failCall(node, "mdlOutputs");
         }
     }
 }
 
-void Engine::derivatives(std::vector<double>& into) {
+void Engine::derivatives(double* into) {
     for (int b : stateBlocks_) {
         Node& node = nodes_[static_cast<size_t>(b)];
-        if (!node.block->derivatives()) failCall(node, "mdlDerivatives");
-        std::copy_n(node.stateDerivatives, node.numStates, into.begin() + node.stateOffset);
+        node.derivativesSlot(node.simStruct);
+        if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlDerivatives");
     }
+    const size_t n = statePointers_.size();
+    for (size_t i = 0; i < n; ++i) into[i] = *derivativePointers_[i];
 }
 
 void Engine::integrate() {
-    if (stateBlocks_.empty()) return;
+    const size_t n = statePointers_.size();
+    if (n == 0) return;
     const double h = spec_.stepSize;
-    // Gather x(t_n) into x0_; the blocks' own vectors then carry each stage's states.
-    for (int b : stateBlocks_) {
-        const Node& node = nodes_[static_cast<size_t>(b)];
-        std::copy_n(node.states, node.numStates, x0_.begin() + node.stateOffset);
-    }
-    auto setStates = [&](auto&& valueOf) {
-        for (int b : stateBlocks_) {
-            Node& node = nodes_[static_cast<size_t>(b)];
-            for (int i = 0; i < node.numStates; ++i) node.states[i] = valueOf(static_cast<size_t>(node.stateOffset + i));
-        }
-    };
-    derivatives(k1_);
+    double* const* x = statePointers_.data();
+    double* x0 = x0_.data();
+    double* k1 = k1_.data();
+    // x0 holds x(t_n); the blocks' own vectors carry each stage's states.
+    for (size_t i = 0; i < n; ++i) x0[i] = *x[i];
+    derivatives(k1);
     if (spec_.solver == Solver::ode1) {
-        setStates([&](size_t i) { return x0_[i] + h * k1_[i]; });
+        for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + h * k1[i];
         return;
     }
+    double* k2 = k2_.data();
+    double* k3 = k3_.data();
+    double* k4 = k4_.data();
     const double halfStep = h * 0.5;
     const double tHalf = (static_cast<double>(step_) + 0.5) * h;
     const double tNext = timeOfStep(step_ + 1);
-    setStates([&](size_t i) { return x0_[i] + halfStep * k1_[i]; });
+    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + halfStep * k1[i];
     minorOutputs(tHalf);
-    derivatives(k2_);
-    setStates([&](size_t i) { return x0_[i] + halfStep * k2_[i]; });
+    derivatives(k2);
+    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + halfStep * k2[i];
     minorOutputs(tHalf);
-    derivatives(k3_);
-    setStates([&](size_t i) { return x0_[i] + h * k3_[i]; });
+    derivatives(k3);
+    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + h * k3[i];
     minorOutputs(tNext);
-    derivatives(k4_);
+    derivatives(k4);
     const double sixth = h / 6.0;
-    setStates([&](size_t i) { return x0_[i] + sixth * (((k1_[i] + 2.0 * k2_[i]) + 2.0 * k3_[i]) + k4_[i]); });
+    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + sixth * (((k1[i] + 2.0 * k2[i]) + 2.0 * k3[i]) + k4[i]);
 }
 
 void Engine::advanceTo(int64_t step) {

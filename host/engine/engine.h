@@ -146,7 +146,9 @@ private:
     void loadBlocks();
     void connect();
     void orderCalls();
-    void failCall(const Node& node, const char* method);
+    [[noreturn]] void failCall(const Node& node, const char* method);
+    [[noreturn]] void failRunCall(const Node& node, const char* method);
+    void callOutputs(Node& node);
     std::string portName(PortRef port, bool input) const;
 
     void setHits(int64_t step);
@@ -155,7 +157,7 @@ private:
     void recordRow(double t);
     void updates();
     void minorOutputs(double t);
-    void derivatives(std::vector<double>& into);
+    void derivatives(double* into);
     void integrate();
 
     ModelSpec spec_;
@@ -163,8 +165,11 @@ private:
     std::vector<std::shared_ptr<qelhost::Plugin>> plugins_;
     std::vector<Node> nodes_;
     std::vector<Call> calls_;          // major-step order
+    std::vector<int> minorCalls_;      // the blocks computed in the solver's stages, in that order
     std::vector<int> taskEvery_;       // steps between hits of each task
     std::vector<int> stateBlocks_;     // blocks with continuous states
+    std::vector<double*> statePointers_;             // every continuous state, blocks in order
+    std::vector<const double*> derivativePointers_;  // and its derivative
     std::vector<double> x0_, k1_, k2_, k3_, k4_;
     std::vector<const double*> logSources_;
     std::vector<int> logWidths_;
