@@ -168,12 +168,19 @@ function failures = check_errors ()
     "flag -1",                    1, {[], [], [], -1},           bad_flag
     "flag 101 (a run-time flag)", 1, {[], [], [], 101},          bad_flag
   };
-  ## Flags the sizes call accepts: each answers with the same column.
+  ## Calls the sizes call accepts, each answering with the same column. An input 1 that is not a
+  ## real double 3-row column ending in the host's marker is no host call: taking one for a host
+  ## call would read a block structure address out of it and crash Octave.
   accepted = {
-    "flag -0",          {[], [], [], -0}
-    "flag int8 0",      {[], [], [], int8(0)}
-    "flag single 0",    {[], [], [], single(0)}
-    "extra inputs",     {[], [], [], 0, 1, "x"}
+    "flag -0",                         {[], [], [], -0}
+    "flag int8 0",                     {[], [], [], int8(0)}
+    "flag single 0",                   {[], [], [], single(0)}
+    "extra inputs",                    {[], [], [], 0, 1, "x"}
+    "3-row input 1 without marker",    {[1; 2; 3], [], [], 0}
+    "single input 1 with marker",      {single([0; 0; 8480229]), [], [], 0}
+    "complex input 1 with marker",     {complex([0; 0; 8480229], [1; 0; 0]), [], [], 0}
+    "int32 input 1 with marker",       {int32([0; 0; 8480229]), [], [], 0}
+    "marker naming address 0",         {[0; 0; 8480229], [], [], 0}
   };
   blocks = documented_blocks ();
   for b = 1:rows (blocks)
