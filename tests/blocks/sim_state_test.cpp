@@ -199,7 +199,7 @@ TEST(SimState, MismatchedStateChangesNothing) {
              mxArray* state = mxCreateStructMatrix_800(1, 1, 5, names);
              for (int f = 0; f < 5; ++f)
                  if (mxArray* value = mxGetFieldByNumber_800(valid, 0, f))
-                     mxSetFieldByNumber_800(state, 0, f, qelhost::duplicateArray(value).release());
+                     mxSetFieldByNumber_800(state, 0, f, qelhost::duplicateArray(value).get());   // stores a copy
              return state;
          },
          "simulation state"},
