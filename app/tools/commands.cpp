@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -277,14 +278,19 @@ int blocksCommand(std::span<const std::string> args, const Console& console) {
 int infoCommand(std::span<const std::string> args, const Console& console) {
     return runReported("info", console, [&] {
         const Options options = parseOptions(args, {.model = true});
-        describeBlock(blockOf(options), pluginDirOf(options, console), console.out);
+        // Printed only when complete, so that a failure shows no half description.
+        std::ostringstream text;
+        describeBlock(blockOf(options), pluginDirOf(options, console), text);
+        console.out << text.str();
     });
 }
 
 int sizesCommand(std::span<const std::string> args, const Console& console) {
     return runReported("sizes", console, [&] {
         const Options options = parseOptions(args, {.model = true});
-        printSizes(blockOf(options), pluginDirOf(options, console), console.out);
+        std::ostringstream text;
+        printSizes(blockOf(options), pluginDirOf(options, console), text);
+        console.out << text.str();
     });
 }
 
