@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <system_error>
@@ -30,9 +31,17 @@ constexpr std::array<Rgb, 8> kLineColours = {{
 constexpr int kReferenceIndex = 3;
 constexpr int kFirstLineIndex = 4;
 
-constexpr int kWidthPixels = 1600;
-constexpr int kPanelPixels = 330;
-constexpr int kMarginPixels = 150;
+// Layout in pixels: title band, panels with gaps (wider below a zoom, whose own time axis is
+// labelled), the time axis band, the label band on the left and the legend band on the right.
+constexpr int kWidthPixels = 1800;
+constexpr int kTitlePixels = 90;
+constexpr int kPanelPixels = 300;
+constexpr int kGapPixels = 36;
+constexpr int kZoomGapPixels = 80;
+constexpr int kBottomPixels = 110;
+constexpr int kLeftPixels = 140;
+constexpr int kLegendPixels = 300;
+constexpr double kCharacterScale = 0.55;
 
 std::string axisLabel(const PlotPanelSpec& panel) {
     if (panel.unit.empty()) return panel.title;
@@ -47,7 +56,8 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
     for (const AnalysisSpec& spec : plan.analysis) referenceColumns.insert(spec.referenceColumn);
 
     const int numPanels = static_cast<int>(plan.panels.size());
-    const int heightPixels = kPanelPixels * numPanels + kMarginPixels;
+    int heightPixels = kTitlePixels + kBottomPixels + kPanelPixels * numPanels;
+    for (int p = 0; p + 1 < numPanels; ++p) heightPixels += plan.panels[static_cast<size_t>(p)].timeRange ? kZoomGapPixels : kGapPixels;
 
     plsdev("pngcairo");
     plsfnam(file.c_str());
@@ -62,16 +72,12 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
     }
     plinit();
     pladv(0);
-    plschr(0.0, 0.8);
+    plschr(0.0, kCharacterScale);
 
-    // Normalised page coordinates: a band at the top for the title, one at the bottom for the
-    // time axis label, the panels between them.
-    const double top = 1.0 - 70.0 / heightPixels;
-    const double bottom = 60.0 / heightPixels;
-    const double gap = 28.0 / heightPixels;
-    const double panelHeight = (top - bottom - gap * (numPanels - 1)) / numPanels;
-    const double left = 0.07;
-    const double right = 0.97;
+    // Legends stand right of the panels, where they hide no data.
+    const double left = static_cast<double>(kLeftPixels) / kWidthPixels;
+    const double right = 1.0 - static_cast<double>(kLegendPixels) / kWidthPixels;
+    int panelTopPixels = kTitlePixels;
 
     const double runStart = log.time.front();
     const double runEnd = log.time.back();
@@ -114,9 +120,13 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
         low -= margin;
         high += margin;
 
-        const double panelTop = top - p * (panelHeight + gap);
-        plvpor(left, right, panelTop - panelHeight, panelTop);
-        plwind(t0, t1, low, high);
+        const double panelTop = 1.0 - static_cast<double>(panelTopPixels) / heightPixels;
+        const double panelBottom = 1.0 - static_cast<double>(panelTopPixels + kPanelPixels) / heightPixels;
+        panelTopPixels += kPanelPixels + (panel.timeRange ? kZoomGapPixels : kGapPixels);
+        plvpor(left, right, panelBottom, panelTop);
+        // A short zoom reads better in milliseconds.
+        const double timeScale = panel.timeRange && t1 - t0 < 0.05 ? 1e3 : 1.0;
+        plwind(t0 * timeScale, t1 * timeScale, low, high);
         plcol0(2);
         plwidth(0.5);
         pllsty(1);
@@ -125,12 +135,13 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
         plwidth(1.0);
         const bool lastPanel = p == numPanels - 1;
         plbox(lastPanel || panel.timeRange ? "bcnst" : "bcst", 0.0, 0, "bcnstv", 0.0, 0);
-        plmtex("l", 5.2, 0.5, 0.5, axisLabel(panel).c_str());
+        plmtex("l", 4.6, 0.5, 0.5, axisLabel(panel).c_str());
         if (panel.timeRange) {
-            const std::string zoom = "zoom " + std::to_string(t0).substr(0, 6) + " s to " + std::to_string(t1).substr(0, 6) + " s";
-            plmtex("t", 0.6, 0.0, 0.0, zoom.c_str());
+            char zoom[64];
+            std::snprintf(zoom, sizeof zoom, timeScale == 1.0 ? "zoom, time [s]" : "zoom, time [ms]");
+            plmtex("t", 0.6, 1.0, 1.0, zoom);
         }
-        if (lastPanel) plmtex("b", 3.2, 0.5, 0.5, "time [s]");
+        if (lastPanel) plmtex("b", 2.8, 0.5, 0.5, "time [s]");
 
         std::vector<PLINT> optArray;
         std::vector<PLINT> textColours;
@@ -147,7 +158,7 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
             times.clear();
             values.clear();
             for (size_t row = first; row < last; ++row) {
-                times.push_back(log.time[row]);
+                times.push_back(log.time[row] * timeScale);
                 values.push_back(log.at(row, line.column));
             }
             plcol0(index);
@@ -168,13 +179,13 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
         PLFLT legendHeight = 0.0;
         const int n = static_cast<int>(labels.size());
         pllegend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-                 PL_POSITION_RIGHT | PL_POSITION_TOP | PL_POSITION_INSIDE, 0.01, 0.02, 0.05, 0, 2, 1, n, 1, n,
-                 optArray.data(), 1.0, 0.75, 1.6, 0.0, textColours.data(), labels.data(), nullptr, nullptr, nullptr, nullptr,
+                 PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.012, 0.0, 0.035, 0, 2, 1, n, 1, n,
+                 optArray.data(), 1.0, kCharacterScale, 2.0, 0.0, textColours.data(), labels.data(), nullptr, nullptr, nullptr, nullptr,
                  lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr, nullptr, nullptr);
         if (p == 0) {
-            plschr(0.0, 1.1);
-            plmtex("t", 2.2, 0.5, 0.5, plan.plotTitle.c_str());
-            plschr(0.0, 0.8);
+            plschr(0.0, kCharacterScale * 1.15);
+            plmtex("t", 1.8, 0.0, 0.0, plan.plotTitle.c_str());
+            plschr(0.0, kCharacterScale);
         }
     }
     plend();

@@ -33,6 +33,7 @@ constexpr std::array<std::string_view, 3> kTableParameters = {"times", "values",
 constexpr std::array<std::string_view, 4> kCsvParameters = {"file", "column", "timeColumn", "interpolation"};
 constexpr std::array<std::string_view, 1> kGainParameters = {"gain"};
 constexpr std::array<std::string_view, 1> kSumParameters = {"signs"};
+constexpr std::array<std::string_view, 0> kDqParameters = {};
 
 constexpr std::array kBuiltinTypes = {
     BuiltinType{"constant", BuiltinKind::constant, kConstantParameters},
@@ -43,6 +44,7 @@ constexpr std::array kBuiltinTypes = {
     BuiltinType{"csv", BuiltinKind::table, kCsvParameters},
     BuiltinType{"gain", BuiltinKind::gain, kGainParameters},
     BuiltinType{"sum", BuiltinKind::sum, kSumParameters},
+    BuiltinType{"dq", BuiltinKind::dq, kDqParameters},
 };
 
 const BuiltinType* findBuiltinType(std::string_view name) {
@@ -272,8 +274,9 @@ private:
             bool known = false;
             for (std::string_view name : type->parameters) known = known || name == key;
             if (!known) {
-                fail(path + "." + key, "unknown parameter of a " + typeName + " block (parameters: " +
-                                           joinNames(type->parameters) + ")");
+                fail(path + "." + key, "unknown parameter of a " + typeName + " block" +
+                                           (type->parameters.empty() ? std::string(" (it takes none)")
+                                                                     : " (parameters: " + joinNames(type->parameters) + ")"));
             }
         }
         auto required = [&](const char* key) -> const Json& {
@@ -338,6 +341,8 @@ private:
                 break;
             case BuiltinKind::sum:
                 builtin.signs = text(required("signs"), path + ".signs");
+                break;
+            case BuiltinKind::dq:
                 break;
         }
         const std::string problem = qelengine::builtinSpecProblem(builtin);

@@ -7,6 +7,10 @@ namespace qelengine {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
+// The plant's amplitude-invariant Clarke weights.
+constexpr double kAlphaA = 0.6666666666666666;
+constexpr double kAlphaBC = -0.3333333333333333;
+constexpr double kBeta = 0.5773502691896257;
 
 double tableValue(const BuiltinSpec& spec, double t) {
     const std::vector<double>& times = spec.times;
@@ -32,6 +36,7 @@ std::string_view builtinKindName(BuiltinKind kind) {
         case BuiltinKind::table: return "table";
         case BuiltinKind::gain: return "gain";
         case BuiltinKind::sum: return "sum";
+        case BuiltinKind::dq: return "dq";
     }
     return "?";
 }
@@ -40,12 +45,14 @@ int builtinNumInputs(const BuiltinSpec& spec) {
     switch (spec.kind) {
         case BuiltinKind::gain: return 1;
         case BuiltinKind::sum: return static_cast<int>(spec.signs.size());
+        case BuiltinKind::dq: return 2;
         default: return 0;
     }
 }
 
 std::string builtinInputName(const BuiltinSpec& spec, int port) {
     if (spec.kind == BuiltinKind::gain) return "in";
+    if (spec.kind == BuiltinKind::dq) return port == 0 ? "abc" : "angle";
     return "in" + std::to_string(port + 1);
 }
 
@@ -54,8 +61,14 @@ int builtinSourceWidth(const BuiltinSpec& spec) {
         case BuiltinKind::constant: return static_cast<int>(spec.value.size());
         case BuiltinKind::gain:
         case BuiltinKind::sum: return 0;
+        case BuiltinKind::dq: return 2;
         default: return 1;
     }
+}
+
+int builtinInputWidth(const BuiltinSpec& spec, int port) {
+    if (spec.kind == BuiltinKind::dq) return port == 0 ? 3 : 1;
+    return 0;
 }
 
 std::string builtinSpecProblem(const BuiltinSpec& spec) {
@@ -116,6 +129,17 @@ void evaluateBuiltin(const BuiltinSpec& spec, double t, double switchTolerance, 
                 output[i] = total;
             }
             return;
+        case BuiltinKind::dq: {
+            const double* abc = inputs[0];
+            const double angle = inputs[1][0];
+            const double alpha = kAlphaA * abc[0] + kAlphaBC * abc[1] + kAlphaBC * abc[2];
+            const double beta = kBeta * abc[1] + (-kBeta) * abc[2];
+            const double cosine = std::cos(angle);
+            const double sine = std::sin(angle);
+            output[0] = alpha * cosine + beta * sine;
+            output[1] = beta * cosine - alpha * sine;
+            return;
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 // The parent model's own blocks: sources of time (constant, step, ramp, sine, piecewise-linear
-// table, which also carries a column read from a CSV file), gain and sum. They have no state:
+// table, which also carries a column read from a CSV file), gain, sum, and the dq transform of
+// three phase values for looking at measured currents the way the plant sees them. They have no
+// state:
 // every output is a function of the time and the inputs, so they run in major and minor steps
 // alike and never enter a simulation state.
 #pragma once
@@ -10,7 +12,7 @@
 
 namespace qelengine {
 
-enum class BuiltinKind { constant, step, ramp, sine, table, gain, sum };
+enum class BuiltinKind { constant, step, ramp, sine, table, gain, sum, dq };
 
 struct BuiltinSpec {
     BuiltinKind kind = BuiltinKind::constant;
@@ -33,13 +35,16 @@ struct BuiltinSpec {
 std::string_view builtinKindName(BuiltinKind kind);
 
 // Port counts and names: sources have one output "out" and no input; gain has "in" → "out"; sum
-// has "in1" .. "inN" → "out".
+// has "in1" .. "inN" → "out"; dq has "abc" (three phase values) and "angle" (electrical angle,
+// rad) → "out" (d and q, amplitude-invariant, with the plant's own transform).
 int builtinNumInputs(const BuiltinSpec& spec);
 std::string builtinInputName(const BuiltinSpec& spec, int port);
 inline constexpr std::string_view kBuiltinOutputName = "out";
 
-// The output width of a source; 0 for gain and sum, which take the width of their inputs.
+// The output width; 0 for gain and sum, which take the width of their inputs.
 int builtinSourceWidth(const BuiltinSpec& spec);
+// The width an input must have; 0 when it takes any width (gain, sum).
+int builtinInputWidth(const BuiltinSpec& spec, int port);
 
 // What is wrong with the block's parameters ("" when they are usable), e.g. a table whose times
 // do not increase.

@@ -126,7 +126,8 @@ void Engine::loadBlocks() {
             const std::string problem = builtinSpecProblem(builtin);
             if (!problem.empty()) throw EngineError(node.label + ": " + problem);
             node.inputs.assign(static_cast<size_t>(builtinNumInputs(builtin)), nullptr);
-            node.inputWidths.assign(node.inputs.size(), 0);
+            node.inputWidths.resize(node.inputs.size());
+            for (size_t p = 0; p < node.inputs.size(); ++p) node.inputWidths[p] = builtinInputWidth(builtin, static_cast<int>(p));
             node.outputWidths.assign(1, builtinSourceWidth(builtin));
             continue;
         }
