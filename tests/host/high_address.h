@@ -10,7 +10,7 @@
 
 struct HighLowHalfMemory {
     static constexpr size_t kBytes = 1 << 20;
-    static constexpr uintptr_t kAddress = 0x600080000000u;
+    static constexpr uintptr_t kAddress = 0x500080000000u;   // clear of the sanitizer allocator's region
 
     HighLowHalfMemory() {
         void* mapped = mmap(reinterpret_cast<void*>(kAddress), kBytes, PROT_READ | PROT_WRITE,
