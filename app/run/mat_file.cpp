@@ -80,7 +80,8 @@ MatVar matCell(const std::string& name, std::vector<MatVar> elements) {
     return result;
 }
 
-MatWriter::MatWriter(const std::filesystem::path& file) : file_(file) {
+MatWriter::MatWriter(const std::filesystem::path& file, bool compress)
+    : file_(file), compression_(compress ? MAT_COMPRESSION_ZLIB : MAT_COMPRESSION_NONE) {
     mat_ = Mat_CreateVer(file.c_str(), nullptr, MAT_FT_MAT5);
     if (mat_ == nullptr) throw InputError(file.string() + ": cannot create the MAT file");
 }
@@ -90,7 +91,7 @@ MatWriter::~MatWriter() {
 }
 
 void MatWriter::write(MatVar variable) {
-    if (!variable || Mat_VarWrite(mat_, variable.get(), MAT_COMPRESSION_ZLIB) != 0) {
+    if (!variable || Mat_VarWrite(mat_, variable.get(), compression_) != 0) {
         throw InputError(file_.string() + ": cannot write variable to the MAT file");
     }
 }

@@ -35,10 +35,12 @@ MatVar matCell(const std::string& name, std::vector<MatVar> elements);
 // Bytes per element of a numeric or char class; 0 for struct and cell.
 size_t matElementBytes(matio_classes classType);
 
-// A MAT file (version 5, compressed) being written. InputError naming the file on failure.
+// A MAT file (version 5) being written. InputError naming the file on failure. Compression
+// suits plain matrices; libmatio's compressed writing of cells nested in structs yields files
+// that do not read back, so those are written uncompressed.
 class MatWriter {
 public:
-    explicit MatWriter(const std::filesystem::path& file);
+    explicit MatWriter(const std::filesystem::path& file, bool compress = true);
     ~MatWriter();
     MatWriter(const MatWriter&) = delete;
     MatWriter& operator=(const MatWriter&) = delete;
@@ -48,6 +50,7 @@ public:
 private:
     std::filesystem::path file_;
     mat_t* mat_ = nullptr;
+    matio_compression compression_;
 };
 
 // A MAT file being read. InputError naming the file when it cannot be opened.

@@ -163,7 +163,7 @@ void writeStateFile(const std::filesystem::path& file, const std::string& scenar
     fields.push_back({"blockNames", matCell("blockNames", std::move(names))});
     fields.push_back({"blockModels", matCell("blockModels", std::move(models))});
     fields.push_back({"blockStates", matCell("blockStates", std::move(states))});
-    MatWriter writer(file);
+    MatWriter writer(file, false);
     writer.write(matStruct(kVariable, std::move(fields)));
     writer.close();
 }
