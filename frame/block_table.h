@@ -21,7 +21,7 @@ class BlockIdentifiers;
 // own infinity (mxGetInf_800) in its place.
 inline constexpr double kConstantRate = std::numeric_limits<double>::infinity();
 
-struct PortSpec {
+struct BlockPort {
     int width;              // number of doubles
     double sampleTime;      // offset 0
 };
@@ -60,8 +60,8 @@ inline constexpr size_t kMaxRtdwMembers = 16;
 struct BlockTable {
     const char* modelName;                      // "Qel_Lib_wexa_current_controller_sub"
     const char* pluginName;                     // the plug-in's file name without extension
-    std::span<const PortSpec> inputs;
-    std::span<const PortSpec> outputs;
+    std::span<const BlockPort> inputs;
+    std::span<const BlockPort> outputs;
     std::span<const double> sampleTimes;        // one per model rate, in rate order
     int numContStates;
     int numArguments;                           // fetched by the output method: a0 .. a(n-1)

@@ -28,8 +28,8 @@ bool registerInputPorts(const BlockTable& table, SimStruct* block) {
     if (block->registerNumInputPorts == nullptr || block->registerNumInputPorts(block, numInputs) == 0) return false;
     if (numInputs > 0 && block->inputs == nullptr) return false;
     for (int p = 0; p < numInputs; ++p) {
-        const PortSpec& spec = table.inputs[p];
-        if (setInputPortWidth(block, p, spec.width) == 0) return false;
+        const BlockPort& declared = table.inputs[p];
+        if (setInputPortWidth(block, p, declared.width) == 0) return false;
         int setup = 0;
         dispatch(block, kHostCodeInputPortSetup, p, &setup);
         InputPortRecord& input = block->inputs[p];
@@ -40,9 +40,9 @@ bool registerInputPorts(const BlockTable& table, SimStruct* block) {
         }
         setInputDirectFeedThrough(block, p, 1);
         input.contiguous = 1;
-        input.optimOpts = spec.width == 3 ? kInputOptimReusable : kInputOptimNotReusable;
+        input.optimOpts = declared.width == 3 ? kInputOptimReusable : kInputOptimNotReusable;
         input.overwritable = 0;
-        input.sampleTime = spec.sampleTime;
+        input.sampleTime = declared.sampleTime;
         input.offsetTime = 0.0;
     }
     return true;
@@ -54,8 +54,8 @@ bool registerOutputPorts(const BlockTable& table, SimStruct* block) {
         return false;
     if (numOutputs > 0 && block->outputs == nullptr) return false;
     for (int p = 0; p < numOutputs; ++p) {
-        const PortSpec& spec = table.outputs[p];
-        if (setOutputPortWidth(block, p, spec.width) == 0) return false;
+        const BlockPort& declared = table.outputs[p];
+        if (setOutputPortWidth(block, p, declared.width) == 0) return false;
         int setup = 0;
         dispatch(block, kHostCodeOutputPortSetup, p, &setup);
         OutputPortRecord& output = block->outputs[p];
@@ -64,7 +64,7 @@ bool registerOutputPorts(const BlockTable& table, SimStruct* block) {
             output.dataTypeId = kDataTypeDouble;
             if (!registerEmptyUnit(block, &output.unitId)) return false;
         }
-        output.sampleTime = spec.sampleTime;
+        output.sampleTime = declared.sampleTime;
         output.offsetTime = 0.0;
         uint8_t reuse = 0;
         dispatch(block, kHostCodeOutputReuse, p, &reuse);

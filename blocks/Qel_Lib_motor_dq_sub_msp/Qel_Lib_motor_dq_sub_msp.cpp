@@ -48,11 +48,11 @@ void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->
 
 ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
 
-constexpr PortSpec kInputs[] = {
+constexpr BlockPort kInputs[] = {
     {3, 0.0},    // phaseVoltage
     {1, 0.0},    // loadTorque
 };
-constexpr PortSpec kOutputs[] = {
+constexpr BlockPort kOutputs[] = {
     {1, 1e-4},   // measuredAngle
     {1, 1e-4},   // measuredSpeed
     {3, 1e-4},   // measuredCurrent

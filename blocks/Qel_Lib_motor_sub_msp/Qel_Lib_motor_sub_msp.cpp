@@ -47,11 +47,11 @@ void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->
 
 ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
 
-constexpr PortSpec kInputs[] = {
+constexpr BlockPort kInputs[] = {
     {1, 0.0},    // armatureVoltage
     {1, 0.0},    // loadTorque
 };
-constexpr PortSpec kOutputs[] = {
+constexpr BlockPort kOutputs[] = {
     {1, 1e-4},   // measuredAngle
     {1, 1e-4},   // measuredSpeed
     {1, 1e-4},   // measuredCurrent

@@ -43,8 +43,8 @@ void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->
 
 ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
 
-constexpr PortSpec kInputs[] = {{1, 1e-4}, {1, 1e-4}};   // currentReference, currentMeasured
-constexpr PortSpec kOutputs[] = {{1, 1e-4}};             // controllerOutput
+constexpr BlockPort kInputs[] = {{1, 1e-4}, {1, 1e-4}};   // currentReference, currentMeasured
+constexpr BlockPort kOutputs[] = {{1, 1e-4}};             // controllerOutput
 constexpr double kSampleTimes[] = {1e-5, 1e-4, kConstantRate};
 constexpr int kOutputArguments[] = {0, 1};
 constexpr RtdwMember kRtdwMembers[] = {

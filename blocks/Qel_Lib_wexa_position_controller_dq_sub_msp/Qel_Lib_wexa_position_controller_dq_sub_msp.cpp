@@ -44,7 +44,7 @@ void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->
 
 ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
 
-constexpr PortSpec kInputs[] = {
+constexpr BlockPort kInputs[] = {
     {1, 1e-4},   // positionReference
     {1, 1e-4},   // speedFeedForward
     {1, 1e-4},   // currentFeedForward
@@ -53,7 +53,7 @@ constexpr PortSpec kInputs[] = {
     {3, 1e-4},   // phaseCurrents
     {1, 1e-4},   // electricalAngle
 };
-constexpr PortSpec kOutputs[] = {
+constexpr BlockPort kOutputs[] = {
     {3, 1e-4},   // phaseOutputs
 };
 constexpr double kSampleTimes[] = {1e-4, kConstantRate};

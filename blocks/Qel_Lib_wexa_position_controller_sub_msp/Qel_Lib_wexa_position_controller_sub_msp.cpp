@@ -44,7 +44,7 @@ void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->
 
 ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
 
-constexpr PortSpec kInputs[] = {
+constexpr BlockPort kInputs[] = {
     {1, 1e-4},   // positionReference
     {1, 1e-4},   // speedFeedForward
     {1, 1e-4},   // currentFeedForward
@@ -52,7 +52,7 @@ constexpr PortSpec kInputs[] = {
     {1, 1e-4},   // speedMeasured
     {1, 1e-4},   // currentMeasured
 };
-constexpr PortSpec kOutputs[] = {
+constexpr BlockPort kOutputs[] = {
     {1, 1e-4},   // controllerOutput
 };
 constexpr double kSampleTimes[] = {1e-5, 1e-4, kConstantRate};

@@ -44,13 +44,13 @@ void terminate(void* workRecord) { model::modelTerminate(&recordOf(workRecord)->
 
 ModelMapInfo* mapInfo(void* workRecord) { return &recordOf(workRecord)->instance.mapInfo; }
 
-constexpr PortSpec kInputs[] = {
+constexpr BlockPort kInputs[] = {
     {1, 1e-4},   // speedReference
     {1, 1e-4},   // currentFeedForward
     {1, 1e-4},   // speedMeasured
     {1, 1e-4},   // currentMeasured
 };
-constexpr PortSpec kOutputs[] = {
+constexpr BlockPort kOutputs[] = {
     {1, 1e-4},   // controllerOutput
 };
 constexpr double kSampleTimes[] = {1e-5, 1e-4, kConstantRate};
