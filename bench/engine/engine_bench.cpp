@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -20,7 +21,7 @@
 namespace {
 
 constexpr int64_t kStepsPerIteration = 10000;   // 0.1 s simulated
-constexpr size_t kLogColumns = 14;               // time and the 13 logged values
+constexpr size_t kLogColumns = 16;               // time and the 15 logged values
 
 qelsim::run::RunPlan defaultPlan() {
     return qelsim::run::buildRunPlan(qelsim::run::defaultScenario(), QEL_PLUGIN_DIR, {});
@@ -94,7 +95,6 @@ private:
     void minor(double t) {
         info_.majorTimeStep = 0;
         sources(t);
-        positionError_ = 0.0 + positionReference_ - angle_;
         plantOutputs();
     }
 
@@ -118,15 +118,22 @@ private:
                                                                   &controller_.rtdw, c[0], c[1], c[2], c[4], c[5], c[6],
                                                                   c[7], c[8], c[10]);
         }
-        positionError_ = 0.0 + positionReference_ - angle_;
         if (std::memcmp(inputs, voltage_, sizeof voltage_) != 0 || inputs[3] != loadTorque_) {
             info_.majorTimeStep = 0;
             plantOutputs();
             info_.majorTimeStep = 1;
         }
         if (step_ % logEvery_ == 0) {
-            const double row[] = {t, positionReference_, angle_, positionError_, speed_, current_[0], current_[1],
-                                  current_[2], voltage_[0], voltage_[1], voltage_[2], torque_, loadTorque_, electricalAngle_};
+            // The logged-only blocks: the position error and the measured currents in dq.
+            const double positionError = 0.0 + positionReference_ - angle_;
+            const double alpha = 0.6666666666666666 * current_[0] + -0.3333333333333333 * current_[1] +
+                                 -0.3333333333333333 * current_[2];
+            const double beta = 0.5773502691896257 * current_[1] + -0.5773502691896257 * current_[2];
+            const double cosine = std::cos(electricalAngle_);
+            const double sine = std::sin(electricalAngle_);
+            const double row[] = {t, positionReference_, angle_, positionError, speed_, alpha * cosine + beta * sine,
+                                  beta * cosine - alpha * sine, current_[0], current_[1], current_[2], voltage_[0], voltage_[1],
+                                  voltage_[2], torque_, loadTorque_, electricalAngle_};
             log_.insert(log_.end(), std::begin(row), std::end(row));
         }
         if (tick) Qel_Lib_wexa_position_controller_dq_sub::modelUpdate(&controller_.rtb, &controller_.rtdw);
@@ -168,7 +175,6 @@ private:
     double voltage_[3] = {};
     double loadTorque_ = 0.0;
     double positionReference_ = 0.0;
-    double positionError_ = 0.0;
     double angle_ = 0.0, speed_ = 0.0, torque_ = 0.0, electricalAngle_ = 0.0;
     double current_[3] = {};
     std::vector<double> log_;

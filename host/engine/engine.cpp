@@ -25,6 +25,7 @@ struct Engine::Node {
     bool due = false;                           // called in the current major step
     bool running = false;                       // run-time resources set up, not yet terminated
     bool inMinorSteps = false;                  // computed in the solver's stages too
+    bool onlyLogged = false;                    // a built-in block that feeds no plug-in block
     double* states = nullptr;
     const double* stateDerivatives = nullptr;
     int numStates = 0;
@@ -338,6 +339,21 @@ void Engine::orderCalls() {
         if (nodes_[static_cast<size_t>(call.node)].inMinorSteps) minorCalls_.push_back(call.node);
     }
 
+    // Built-in blocks that reach no plug-in block are only looked at in the log: they are
+    // computed at the steps that record a row.
+    for (Node& node : nodes_) node.onlyLogged = !node.isPlugin();
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const Connection& connection : spec_.connections) {
+            Node& from = nodes_[static_cast<size_t>(connection.from.block)];
+            const Node& to = nodes_[static_cast<size_t>(connection.to.block)];
+            if (from.onlyLogged && !to.onlyLogged) {
+                from.onlyLogged = false;
+                changed = true;
+            }
+        }
+    }
+
     int offset = 0;
     for (size_t b = 0; b < nodes_.size(); ++b) {
         Node& node = nodes_[b];
@@ -496,11 +512,12 @@ void Engine::setHits(int64_t step) {
     for (Node& node : nodes_) node.due = node.isPlugin() && step % node.every == 0;
 }
 
-void Engine::majorOutputs(double t) {
+void Engine::majorOutputs(double t, bool recording) {
     const double tolerance = kSwitchToleranceSteps * spec_.stepSize;
     for (const Call& call : calls_) {
         Node& node = nodes_[static_cast<size_t>(call.node)];
         if (!node.isPlugin()) {
+            if (node.onlyLogged && !recording) continue;
             evaluateBuiltin(*node.spec->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
             continue;
         }
@@ -612,9 +629,10 @@ void Engine::advanceTo(int64_t step) {
     while (step_ < step) {
         const double t = timeOfStep(step_);
         setHits(step_);
-        majorOutputs(t);
+        const bool recording = step_ == recordNext_ || step_ % spec_.logEvery == 0;
+        majorOutputs(t, recording);
         refreshStateOutputs();
-        if (step_ == recordNext_ || step_ % spec_.logEvery == 0) recordRow(t);
+        if (recording) recordRow(t);
         updates();
         integrate();
         ++step_;
@@ -625,7 +643,7 @@ void Engine::finishRun() {
     if (finished_) return;
     const double t = timeOfStep(step_);
     setHits(step_);
-    majorOutputs(t);
+    majorOutputs(t, true);
     recordRow(t);
     finished_ = true;
 }

@@ -152,7 +152,7 @@ private:
     std::string portName(PortRef port, bool input) const;
 
     void setHits(int64_t step);
-    void majorOutputs(double t);
+    void majorOutputs(double t, bool recording);
     void refreshStateOutputs();
     void recordRow(double t);
     void updates();
