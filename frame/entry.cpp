@@ -80,7 +80,8 @@ mxArray* sizesColumn(SimStruct* block) {
     double* values = mxGetPr_800(column);
     if (values == nullptr) return column;
     for (int i = 0; i < kSizeCount; ++i) values[i] = block->sizes[i];
-    block->sizes[kSizeOptions] = static_cast<int32_t>(static_cast<uint32_t>(block->sizes[kSizeOptions]) | kOptionsReportedBit);
+    const uint32_t options = static_cast<uint32_t>(block->sizes[kSizeOptions]) | kOptionsReportedBit;
+    block->sizes[kSizeOptions] = static_cast<int32_t>(options);
     constexpr int kUnsignedElements[] = {kSizeChecksum0, kSizeChecksum0 + 1, kSizeChecksum0 + 2, kSizeChecksum0 + 3,
                                          kSizeOptions};
     for (int i : kUnsignedElements) values[i] = static_cast<uint32_t>(block->sizes[i]);
@@ -156,7 +157,13 @@ void runTimeCall(const BlockTable& table, mxArray* plhs[], int nrhs, const mxArr
 
     const MethodSlots& slots = block->methods;
     const CurrentArguments& args = block->args;
+    // Port widths arrive either as plain widths or as dimension records, never both.
     const bool dimensionMethods = (block->sizes[kSizeFlags] & kSizesFlagDimensionMethods) != 0;
+    const auto widthSlot = [dimensionMethods](ssPortIntMethod slot) { return dimensionMethods ? nullptr : slot; };
+    const auto dimensionSlot = [dimensionMethods](ssPortDimsMethod slot) { return dimensionMethods ? slot : nullptr; };
+    const auto symbolicSlot = [dimensionMethods](ssPortDimsMethod dimensions, ssPortDimsMethod symbolic) {
+        return dimensionMethods && dimensions != nullptr ? symbolic : nullptr;
+    };
     const bool compliant = block->simStateCompliance == kCustomSimStateCompliance;
     switch (flag) {
         case 101: mdlInitializeSampleTimes(table, block); break;
@@ -175,22 +182,25 @@ void runTimeCall(const BlockTable& table, mxArray* plhs[], int nrhs, const mxArr
         case 108: mdlZeroCrossingsStub(block); break;
         case 111: callSlot(block, slots.setWorkWidths, "mdlSetWorkWidths"); break;
         case 112: callSlot(block, slots.checkParameters, "mdlCheckParameters"); break;
-        case 113: callSlot(block, slots.setInputPortDataType, "mdlSetInputPortDataType", args.port, args.dataTypeId); break;
-        case 114: callSlot(block, slots.setOutputPortDataType, "mdlSetOutputPortDataType", args.port, args.dataTypeId); break;
+        case 113:
+            callSlot(block, slots.setInputPortDataType, "mdlSetInputPortDataType", args.port, args.dataTypeId);
+            break;
+        case 114:
+            callSlot(block, slots.setOutputPortDataType, "mdlSetOutputPortDataType", args.port, args.dataTypeId);
+            break;
         case 115:
-            callSlot(block, dimensionMethods ? nullptr : slots.setInputPortWidth, "mdlSetInputPortWidth", args.port,
-                     args.width);
+            callSlot(block, widthSlot(slots.setInputPortWidth), "mdlSetInputPortWidth", args.port, args.width);
             break;
         case 116:
-            callSlot(block, dimensionMethods ? nullptr : slots.setOutputPortWidth, "mdlSetOutputPortWidth", args.port,
-                     args.width);
+            callSlot(block, widthSlot(slots.setOutputPortWidth), "mdlSetOutputPortWidth", args.port, args.width);
             break;
         case 117:
             if (slots.start != nullptr) mdlStart(table, block);
             else setUnexpectedMethodDiagnostic(block, "mdlStart");
             break;
         case 120:
-            callSlot(block, slots.setInputPortComplexSignal, "mdlSetInputPortComplexSignal", args.port, args.complexSignal);
+            callSlot(block, slots.setInputPortComplexSignal, "mdlSetInputPortComplexSignal", args.port,
+                     args.complexSignal);
             break;
         case 121:
             callSlot(block, slots.setOutputPortComplexSignal, "mdlSetOutputPortComplexSignal", args.port,
@@ -205,14 +215,16 @@ void runTimeCall(const BlockTable& table, mxArray* plhs[], int nrhs, const mxArr
                      args.offsetTime);
             break;
         case 126:
-            callSlot(block, dimensionMethods ? slots.setInputPortDimensionInfo : nullptr, "mdlSetInputPortDimensionInfo",
-                     args.port, args.dims);
+            callSlot(block, dimensionSlot(slots.setInputPortDimensionInfo), "mdlSetInputPortDimensionInfo", args.port,
+                     args.dims);
             break;
         case 127:
-            callSlot(block, dimensionMethods ? slots.setOutputPortDimensionInfo : nullptr,
-                     "mdlSetOutputPortDimensionInfo", args.port, args.dims);
+            callSlot(block, dimensionSlot(slots.setOutputPortDimensionInfo), "mdlSetOutputPortDimensionInfo",
+                     args.port, args.dims);
             break;
-        case 128: callSlot(block, slots.setInputPortFrameData, "mdlSetInputPortFrameData", args.port, args.frameSetting); break;
+        case 128:
+            callSlot(block, slots.setInputPortFrameData, "mdlSetInputPortFrameData", args.port, args.frameSetting);
+            break;
         case 131: callSlot(block, slots.setDefaultPortDimensionInfo, "mdlSetDefaultPortDimensionInfo"); break;
         case 132: callSlot(block, slots.setDefaultPortDataTypes, "mdlSetDefaultPortDataTypes"); break;
         case 133: callSlot(block, slots.setDefaultPortComplexSignals, "mdlSetDefaultPortComplexSignals"); break;
@@ -231,15 +243,11 @@ void runTimeCall(const BlockTable& table, mxArray* plhs[], int nrhs, const mxArr
             else setUnexpectedMethodDiagnostic(block, "mdlSetSimState");
             break;
         case 149:
-            callSlot(block,
-                     dimensionMethods && slots.setInputPortDimensionInfo != nullptr ? slots.setInputPortSymbolicDimensions
-                                                                                    : nullptr,
+            callSlot(block, symbolicSlot(slots.setInputPortDimensionInfo, slots.setInputPortSymbolicDimensions),
                      "mdlSetInputPortSymbolicDimensions", args.port, args.dims);
             break;
         case 150:
-            callSlot(block,
-                     dimensionMethods && slots.setOutputPortDimensionInfo != nullptr ? slots.setOutputPortSymbolicDimensions
-                                                                                     : nullptr,
+            callSlot(block, symbolicSlot(slots.setOutputPortDimensionInfo, slots.setOutputPortSymbolicDimensions),
                      "mdlSetOutputPortSymbolicDimensions", args.port, args.dims);
             break;
         case 151:

@@ -46,7 +46,8 @@ void setFormattedDiagnostic(SimStruct* block, const char* format, ...) {
     }
     // The buffer's last byte is never written, so it stays the terminator of a cut text.
     const size_t length = std::strlen(work) + 1;
-    std::memcpy(info->errorBuffer, work, length < static_cast<size_t>(kErrorBufferBytes) ? length : kErrorBufferBytes - 1);
+    const size_t kept = length < static_cast<size_t>(kErrorBufferBytes) ? length : kErrorBufferBytes - 1;
+    std::memcpy(info->errorBuffer, work, kept);
     info->errorReported = 0;
     root->errorStatus = info->errorBuffer;
 }

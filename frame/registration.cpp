@@ -107,7 +107,9 @@ void mdlInitializeSizes(const BlockTable& table, SimStruct* block) {
     if (table.isPlant) block->numPeriodicContStates = 0;
 
     notifyRegistrationByte(block, 1);
-    slmrInitializeIOPortDataVectors(block, static_cast<int>(table.inputs.size()), static_cast<int>(table.outputs.size()));
+    const int numInputs = static_cast<int>(table.inputs.size());
+    const int numOutputs = static_cast<int>(table.outputs.size());
+    slmrInitializeIOPortDataVectors(block, numInputs, numOutputs);
     if (!registerInputPorts(table, block)) return;
     if (!registerOutputPorts(table, block)) return;
 

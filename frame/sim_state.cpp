@@ -145,8 +145,10 @@ mxArray* getDWork(const BlockTable& table, const void* workRecord) {
     const size_t numMembers = table.rtdwMembers.size();
     for (size_t m = 0; m < numMembers; ++m) memberNames[m] = table.identifiers->rtdwFieldName(m);
     mxArray* rtdw = mxCreateStructMatrix_800(1, 1, static_cast<int>(numMembers), memberNames);
-    for (size_t m = 0; m < numMembers; ++m)
-        cacheDataAsMxArray(rtdw, 0, static_cast<int>(m), base + table.rtdwMembers[m].offset, table.rtdwMembers[m].bytes);
+    for (size_t m = 0; m < numMembers; ++m) {
+        const RtdwMember& member = table.rtdwMembers[m];
+        cacheDataAsMxArray(rtdw, 0, static_cast<int>(m), base + member.offset, member.bytes);
+    }
     mxSetFieldByNumber_800(dwork, 0, kRtdw, rtdw);
     return dwork;
 }
@@ -171,7 +173,8 @@ mxArray* mdlGetSimState(const BlockTable& table, SimStruct* block) {
         if (data != nullptr) std::memcpy(data, block->contStates, bytes);
         mxSetFieldByNumber_800(state, 0, kLocalX, localX);
     }
-    if (const void* workRecord = workRecordOf(block)) mxSetFieldByNumber_800(state, 0, kMdlrefDW, getDWork(table, workRecord));
+    if (const void* workRecord = workRecordOf(block))
+        mxSetFieldByNumber_800(state, 0, kMdlrefDW, getDWork(table, workRecord));
     // Null: the field stays empty.
     if (mxArray* disallowed = getSimStateDisallowedBlocks()) mxSetFieldByNumber_800(state, 0, kDisallowed, disallowed);
     mxSetFieldByNumber_800(state, 0, kTNext, mxCreateDoubleScalar_800(block->tNext));

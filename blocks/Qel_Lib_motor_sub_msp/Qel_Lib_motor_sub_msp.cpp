@@ -59,18 +59,19 @@ constexpr BlockPort kOutputs[] = {
 };
 constexpr double kSampleTimes[] = {0.0, 1e-5, 1e-4, kConstantRate};
 constexpr int kOutputArguments[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+constexpr size_t kRtdw = offsetof(WorkRecord, rtdw);
 constexpr RtdwMember kRtdwMembers[] = {
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, obsAngle), sizeof(model::Rtdw::obsAngle)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, obsSpeedFilt), sizeof(model::Rtdw::obsSpeedFilt)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc2SpeedFilt), sizeof(model::Rtdw::enc2SpeedFilt)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc3SpeedFilt), sizeof(model::Rtdw::enc3SpeedFilt)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc3PrevAngle), sizeof(model::Rtdw::enc3PrevAngle)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, obsSpeedInt), sizeof(model::Rtdw::obsSpeedInt)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc2PrevAngle), sizeof(model::Rtdw::enc2PrevAngle)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc2AngleHold), sizeof(model::Rtdw::enc2AngleHold)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, enc3AngleHold), sizeof(model::Rtdw::enc3AngleHold)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, sens1AngleHold), sizeof(model::Rtdw::sens1AngleHold)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, iHold), sizeof(model::Rtdw::iHold)},
+    {kRtdw + offsetof(model::Rtdw, obsAngle), sizeof(model::Rtdw::obsAngle)},
+    {kRtdw + offsetof(model::Rtdw, obsSpeedFilt), sizeof(model::Rtdw::obsSpeedFilt)},
+    {kRtdw + offsetof(model::Rtdw, enc2SpeedFilt), sizeof(model::Rtdw::enc2SpeedFilt)},
+    {kRtdw + offsetof(model::Rtdw, enc3SpeedFilt), sizeof(model::Rtdw::enc3SpeedFilt)},
+    {kRtdw + offsetof(model::Rtdw, enc3PrevAngle), sizeof(model::Rtdw::enc3PrevAngle)},
+    {kRtdw + offsetof(model::Rtdw, obsSpeedInt), sizeof(model::Rtdw::obsSpeedInt)},
+    {kRtdw + offsetof(model::Rtdw, enc2PrevAngle), sizeof(model::Rtdw::enc2PrevAngle)},
+    {kRtdw + offsetof(model::Rtdw, enc2AngleHold), sizeof(model::Rtdw::enc2AngleHold)},
+    {kRtdw + offsetof(model::Rtdw, enc3AngleHold), sizeof(model::Rtdw::enc3AngleHold)},
+    {kRtdw + offsetof(model::Rtdw, sens1AngleHold), sizeof(model::Rtdw::sens1AngleHold)},
+    {kRtdw + offsetof(model::Rtdw, iHold), sizeof(model::Rtdw::iHold)},
 };
 constexpr BlockIdentifiers kIdentifiers(model::kModelName, 22, 11, static_cast<int>(std::size(kRtdwMembers)));
 
@@ -94,7 +95,8 @@ constexpr BlockTable kBlockTable = {
     .outputOptimOpts = 3,
     .outputReuseSetting = 3,
     .isPlant = true,
-    .entry = {initialize, systemInitialize, systemReset, outputs, parameterSetup, update, derivatives, terminate, mapInfo},
+    .entry = {initialize, systemInitialize, systemReset, outputs, parameterSetup, update, derivatives, terminate,
+              mapInfo},
 };
 static_assert(validBlockTable(kBlockTable));
 

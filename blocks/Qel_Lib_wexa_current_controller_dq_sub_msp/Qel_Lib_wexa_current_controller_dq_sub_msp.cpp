@@ -55,9 +55,10 @@ constexpr BlockPort kOutputs[] = {
 };
 constexpr double kSampleTimes[] = {1e-4, kConstantRate};
 constexpr int kOutputArguments[] = {0, 2, 3, 4, 5, 7};
+constexpr size_t kRtdw = offsetof(WorkRecord, rtdw);
 constexpr RtdwMember kRtdwMembers[] = {
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, integratorStateQ), sizeof(model::Rtdw::integratorStateQ)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, integratorStateD), sizeof(model::Rtdw::integratorStateD)},
+    {kRtdw + offsetof(model::Rtdw, integratorStateQ), sizeof(model::Rtdw::integratorStateQ)},
+    {kRtdw + offsetof(model::Rtdw, integratorStateD), sizeof(model::Rtdw::integratorStateD)},
 };
 constexpr BlockIdentifiers kIdentifiers(model::kModelName, 21, 11, static_cast<int>(std::size(kRtdwMembers)));
 

@@ -47,8 +47,9 @@ constexpr BlockPort kInputs[] = {{1, 1e-4}, {1, 1e-4}};   // currentReference, c
 constexpr BlockPort kOutputs[] = {{1, 1e-4}};             // controllerOutput
 constexpr double kSampleTimes[] = {1e-5, 1e-4, kConstantRate};
 constexpr int kOutputArguments[] = {0, 1};
+constexpr size_t kRtdw = offsetof(WorkRecord, rtdw);
 constexpr RtdwMember kRtdwMembers[] = {
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, integratorState), sizeof(double)},
+    {kRtdw + offsetof(model::Rtdw, integratorState), sizeof(model::Rtdw::integratorState)},
 };
 constexpr BlockIdentifiers kIdentifiers(model::kModelName, 21, 11, static_cast<int>(std::size(kRtdwMembers)));
 

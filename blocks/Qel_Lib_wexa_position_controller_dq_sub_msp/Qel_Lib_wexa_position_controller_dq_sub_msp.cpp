@@ -58,12 +58,13 @@ constexpr BlockPort kOutputs[] = {
 };
 constexpr double kSampleTimes[] = {1e-4, kConstantRate};
 constexpr int kOutputArguments[] = {0, 1, 2, 4, 5, 6, 7, 8, 10};
+constexpr size_t kRtdw = offsetof(WorkRecord, rtdw);
 constexpr RtdwMember kRtdwMembers[] = {
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, speedIntegratorState), sizeof(model::Rtdw::speedIntegratorState)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, integratorStateQ), sizeof(model::Rtdw::integratorStateQ)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, integratorStateD), sizeof(model::Rtdw::integratorStateD)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, saturatedHighPrev), sizeof(model::Rtdw::saturatedHighPrev)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, saturatedLowPrev), sizeof(model::Rtdw::saturatedLowPrev)},
+    {kRtdw + offsetof(model::Rtdw, speedIntegratorState), sizeof(model::Rtdw::speedIntegratorState)},
+    {kRtdw + offsetof(model::Rtdw, integratorStateQ), sizeof(model::Rtdw::integratorStateQ)},
+    {kRtdw + offsetof(model::Rtdw, integratorStateD), sizeof(model::Rtdw::integratorStateD)},
+    {kRtdw + offsetof(model::Rtdw, saturatedHighPrev), sizeof(model::Rtdw::saturatedHighPrev)},
+    {kRtdw + offsetof(model::Rtdw, saturatedLowPrev), sizeof(model::Rtdw::saturatedLowPrev)},
 };
 constexpr BlockIdentifiers kIdentifiers(model::kModelName, 21, 11, static_cast<int>(std::size(kRtdwMembers)));
 

@@ -57,11 +57,12 @@ constexpr BlockPort kOutputs[] = {
 };
 constexpr double kSampleTimes[] = {1e-5, 1e-4, kConstantRate};
 constexpr int kOutputArguments[] = {0, 1, 2, 3, 4, 5, 6};
+constexpr size_t kRtdw = offsetof(WorkRecord, rtdw);
 constexpr RtdwMember kRtdwMembers[] = {
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, speedIntegratorState), sizeof(model::Rtdw::speedIntegratorState)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, currentIntegratorState), sizeof(model::Rtdw::currentIntegratorState)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, saturatedHighPrev), sizeof(model::Rtdw::saturatedHighPrev)},
-    {offsetof(WorkRecord, rtdw) + offsetof(model::Rtdw, saturatedLowPrev), sizeof(model::Rtdw::saturatedLowPrev)},
+    {kRtdw + offsetof(model::Rtdw, speedIntegratorState), sizeof(model::Rtdw::speedIntegratorState)},
+    {kRtdw + offsetof(model::Rtdw, currentIntegratorState), sizeof(model::Rtdw::currentIntegratorState)},
+    {kRtdw + offsetof(model::Rtdw, saturatedHighPrev), sizeof(model::Rtdw::saturatedHighPrev)},
+    {kRtdw + offsetof(model::Rtdw, saturatedLowPrev), sizeof(model::Rtdw::saturatedLowPrev)},
 };
 constexpr BlockIdentifiers kIdentifiers(model::kModelName, 21, 11, static_cast<int>(std::size(kRtdwMembers)));
 
