@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 namespace qelsim::run {
@@ -111,6 +113,26 @@ TEST(Scenario, SettingsChangeArgumentsAndParameters) {
     EXPECT_EQ(plan.model.blocks[1].arguments[2], std::vector<double>{55.0});
     EXPECT_EQ(plan.model.blocks[0].arguments[3], std::vector<double>{3e-4});
     EXPECT_EQ(plan.model.blocks[2].builtin->final, -45.5);
+}
+
+TEST(Scenario, CsvBlockReadsItsColumnBesideTheScenario) {
+    const auto dir = std::filesystem::path(testing::TempDir()) / "qel_scenario_csv";
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream profile(dir / "profile.csv");
+        profile << "t,speed,angle\n0,0,0\n0.1,60,1\n0.2,60,2\n";
+        std::ofstream scenario(dir / "s.json");
+        Json document = defaultScenario().document;
+        document["blocks"]["positionReference"] = Json{{"type", "csv"}, {"file", "profile.csv"}, {"column", "angle"},
+                                                       {"timeColumn", "t"}, {"interpolation", "hold"}};
+        scenario << document.dump();
+    }
+    const RunPlan plan = buildRunPlan(loadScenarioFile(dir / "s.json"), QEL_PLUGIN_DIR, {});
+    const auto& reference = *plan.model.blocks[2].builtin;
+    EXPECT_EQ(reference.kind, qelengine::BuiltinKind::table);
+    EXPECT_EQ(reference.times, (std::vector<double>{0.0, 0.1, 0.2}));
+    EXPECT_EQ(reference.values, (std::vector<double>{0.0, 1.0, 2.0}));
+    EXPECT_TRUE(reference.hold);
 }
 
 TEST(Scenario, BadSettingsAreRefused) {
