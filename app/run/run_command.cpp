@@ -171,6 +171,14 @@ int run(const Options& options, char* argv0) {
         }
     }
     const int64_t firstStep = engine.stepIndex();
+    // The log is held in memory for the whole run; refuse a run whose log would not fit.
+    constexpr double kMaxLogBytes = 4.0 * 1024 * 1024 * 1024;
+    const double logBytes = static_cast<double>((plan.stopStep - firstStep) / plan.model.logEvery + 2) *
+                            static_cast<double>(engine.log().columns + 1) * sizeof(double);
+    if (logBytes > kMaxLogBytes) {
+        throw InputError(plan.origin + ": logInterval: the run would log " + formatNumber(std::ceil(logBytes / 1e9)) +
+                         " GB of signals; raise logInterval or shorten the run");
+    }
     engine.beginRun(plan.stopStep);
 
     Progress progress(!options.quiet && standardErrorIsTerminal(), firstStep, plan.stopStep, plan.model.stepSize);
@@ -202,7 +210,9 @@ int run(const Options& options, char* argv0) {
 
     if (!options.quiet) {
         std::cout << summaryText(plan, log, metrics, timing);
-        std::cout << "results in " << outDir.string() << "/ (signals.csv, signals.mat, plot.png, summary.json)\n";
+        std::error_code ignored;
+        const std::filesystem::path shown = std::filesystem::absolute(outDir, ignored).lexically_normal();
+        std::cout << "results in " << shown.string() << "/ (signals.csv, signals.mat, plot.png, summary.json)\n";
         if (savedState) std::cout << "state at " << formatNumber(plan.stopTime) << " s saved in " << options.saveState->string() << "\n";
     }
     return 0;

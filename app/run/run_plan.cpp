@@ -7,6 +7,7 @@
 
 #include "app/common/block_catalog.h"
 #include "app/run/csv_column.h"
+#include "app/run/signal_files.h"
 
 namespace qelsim::run {
 namespace {
@@ -184,7 +185,7 @@ private:
         const double ratio = interval / model.stepSize;
         const double steps = std::round(ratio);
         if (steps < 1.0 || std::fabs(ratio - steps) > 1e-9 * ratio) {
-            fail("logInterval", "must be a whole number of steps of " + std::to_string(model.stepSize) + " s");
+            fail("logInterval", "must be a whole number of steps of " + formatNumber(model.stepSize) + " s");
         }
         model.logEvery = static_cast<int64_t>(steps);
     }

@@ -2,7 +2,7 @@
 // second through the plug-ins and the stand-in host, and the same loop with the model functions
 // called directly as the floor. Both record the scenario's logged signals every 1e-4 s.
 //
-//   build/bench/engine/engine_bench
+//   build/bin/engine_bench
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

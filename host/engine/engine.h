@@ -15,9 +15,10 @@
 //      or ode1 (Euler); its stages call the outputs of the continuous blocks and the built-in
 //      blocks with the major-step flag cleared.
 // A plug-in block is called at the hits of its fastest rate: a plant at every major step and in
-// every stage, a controller at the hits of its 1e-5 s or 1e-4 s rate. Before the first step every
-// plug-in block gets its run-time resources, its initial conditions and the parameter call (task
-// id -5).
+// every stage, a controller at the hits of its 1e-5 s or 1e-4 s rate. Built-in blocks that feed
+// a continuous block are computed in the stages too; those that feed only the log, at the logged
+// steps. Before the first step every plug-in block gets its run-time resources, its initial
+// conditions and the parameter call (task id -5).
 //
 // Nothing on the run path allocates or formats text, unless a block reports an error.
 #pragma once
