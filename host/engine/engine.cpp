@@ -20,7 +20,6 @@ struct Engine::Node {
     ssTidMethod updateSlot = nullptr;
     ssMethod derivativesSlot = nullptr;
     int tid = 0;                                // top task of the block's fastest rate
-    int every = 1;                              // steps between two calls
     bool continuous = false;                    // fastest rate is the continuous one
     bool due = false;                           // called in the current major step
     bool running = false;                       // run-time resources set up, not yet terminated
@@ -175,7 +174,6 @@ void Engine::loadBlocks() {
             throw EngineError(node.label + ": the block has no rate of the model's tasks");
         }
         node.tid = fastestTask;
-        node.every = taskEvery_[static_cast<size_t>(fastestTask)];
         node.continuous = fastest == 0.0;
         node.numStates = block.numContStates();
         if (node.numStates > 0) {
@@ -486,6 +484,7 @@ void Engine::beginRun(int64_t stopStep) {
     // The first step of a run is always recorded, so a resumed run starts where the saved one
     // ended.
     recordNext_ = step_;
+    syncPhases();
 }
 
 void Engine::failRunCall(const Node& node, const char* method) {
@@ -504,12 +503,28 @@ inline void Engine::callOutputs(Node& node) {
     if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlOutputs");
 }
 
-void Engine::setHits(int64_t step) {
+// Where step_ lies within each task's period and the log's: counted up step by step, since a
+// division per task and step costs more than the rest of the bookkeeping.
+void Engine::syncPhases() {
+    taskPhase_.resize(taskEvery_.size());
+    for (size_t task = 0; task < taskEvery_.size(); ++task) taskPhase_[task] = static_cast<int>(step_ % taskEvery_[task]);
+    logPhase_ = step_ % spec_.logEvery;
+}
+
+void Engine::advancePhases() {
+    for (size_t task = 0; task < taskEvery_.size(); ++task) {
+        if (++taskPhase_[task] == taskEvery_[task]) taskPhase_[task] = 0;
+    }
+    if (++logPhase_ == spec_.logEvery) logPhase_ = 0;
+}
+
+void Engine::setHits() {
     int* hits = top_->sampleHits();
-    for (size_t task = 0; task < taskEvery_.size(); ++task) hits[task] = step % taskEvery_[task] == 0 ? 1 : 0;
+    for (size_t task = 0; task < taskEvery_.size(); ++task) hits[task] = taskPhase_[task] == 0 ? 1 : 0;
     top_->setMajorTimeStep(true);
-    top_->setTime(timeOfStep(step));
-    for (Node& node : nodes_) node.due = node.isPlugin() && step % node.every == 0;
+    top_->setTime(timeOfStep(step_));
+    // A block's calls come at the hits of its fastest rate's task.
+    for (Node& node : nodes_) node.due = node.isPlugin() && hits[node.tid] != 0;
 }
 
 void Engine::majorOutputs(double t, bool recording) {
@@ -628,21 +643,22 @@ void Engine::advanceTo(int64_t step) {
     if (step > stopStep_) step = stopStep_;
     while (step_ < step) {
         const double t = timeOfStep(step_);
-        setHits(step_);
-        const bool recording = step_ == recordNext_ || step_ % spec_.logEvery == 0;
+        setHits();
+        const bool recording = step_ == recordNext_ || logPhase_ == 0;
         majorOutputs(t, recording);
         refreshStateOutputs();
         if (recording) recordRow(t);
         updates();
         integrate();
         ++step_;
+        advancePhases();
     }
 }
 
 void Engine::finishRun() {
     if (finished_) return;
     const double t = timeOfStep(step_);
-    setHits(step_);
+    setHits();
     majorOutputs(t, true);
     recordRow(t);
     finished_ = true;

@@ -152,7 +152,9 @@ private:
     void callOutputs(Node& node);
     std::string portName(PortRef port, bool input) const;
 
-    void setHits(int64_t step);
+    void syncPhases();
+    void advancePhases();
+    void setHits();
     void majorOutputs(double t, bool recording);
     void refreshStateOutputs();
     void recordRow(double t);
@@ -168,6 +170,8 @@ private:
     std::vector<Call> calls_;          // major-step order
     std::vector<int> minorCalls_;      // the blocks computed in the solver's stages, in that order
     std::vector<int> taskEvery_;       // steps between hits of each task
+    std::vector<int> taskPhase_;       // step_ modulo taskEvery_, kept by counting
+    int64_t logPhase_ = 0;             // step_ modulo logEvery
     std::vector<int> stateBlocks_;     // blocks with continuous states
     std::vector<double*> statePointers_;             // every continuous state, blocks in order
     std::vector<const double*> derivativePointers_;  // and its derivative
