@@ -24,7 +24,8 @@
 namespace qelsim::run {
 
 const char* const kRunHelp =
-    "usage: qelsim run [SCENARIO] [options]\n"
+    "usage: qelsim run [SCENARIO] [--out DIR] [--set BLOCK.NAME=VALUE ...] [--stop-time T]\n"
+    "                  [--solver ode4|ode1] [--save-state FILE] [--resume FILE] [--plugin-dir DIR]\n"
     "\n"
     "Simulates a closed drive loop: the blocks of the scenario (a JSON file, see docs/scenario.md)\n"
     "loaded from their plug-ins, wired together and run with a fixed step. Without SCENARIO it runs\n"
@@ -36,8 +37,9 @@ const char* const kRunHelp =
     "\n"
     "options:\n"
     "  --out DIR              output folder (default out/<scenario name>)\n"
-    "  --set BLOCK.NAME=VALUE set a model argument of a plug-in block or a parameter of a built-in\n"
-    "                         block; VALUE is JSON (a number, an array); may be repeated\n"
+    "  --set BLOCK.NAME=VALUE ...\n"
+    "                         set model arguments of plug-in blocks or parameters of built-in\n"
+    "                         blocks; VALUE is JSON (a number, an array); --set may be repeated\n"
     "  --stop-time T          simulate up to T seconds (after --resume: the time to continue to)\n"
     "  --solver ode4|ode1     integration method (default: the scenario's, else ode4)\n"
     "  --save-state FILE      at the stop time, save every block's state and the engine's into FILE\n"
@@ -87,6 +89,10 @@ Options parseOptions(int argc, char** argv) {
             options.out = value();
         } else if (arg == "--set") {
             options.settings.push_back(value());
+            // Several settings may follow one --set; a scenario file name holds no '='.
+            while (i + 1 < argc && argv[i + 1][0] != '-' && std::strchr(argv[i + 1], '=') != nullptr) {
+                options.settings.push_back(argv[++i]);
+            }
         } else if (arg == "--stop-time") {
             options.overrides.stopTime = parseTime(arg, value());
         } else if (arg == "--solver") {

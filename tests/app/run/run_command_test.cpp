@@ -115,6 +115,19 @@ TEST(RunCommand, DefaultScenarioWritesSignalsPlotAndSummary) {
     EXPECT_EQ(filesIn(out).size(), 4u);
 }
 
+TEST(RunCommand, SettingsOnTheCommandLineChangeTheRun) {
+    const fs::path dir = freshFolder();
+    const Result result = qelsimRun(dir, {"--out", (dir / "out").string(), "--stop-time", "0.03", "--set",
+                                          "positionReference.final=45", "positionReference.time=0.01", "--solver", "ode1",
+                                          "--quiet"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const Json summary = Json::parse(readFile(dir / "out" / "summary.json"));
+    EXPECT_EQ(summary["finalValues"]["positionReference"], 45.0);
+    EXPECT_EQ(summary["analysis"][0]["stepTime"], 0.01);
+    EXPECT_EQ(summary["solver"], "ode1");
+    EXPECT_TRUE(result.out.empty()) << result.out;
+}
+
 // Running to 2T in one go, and to T with --save-state then on to 2T with --resume, give the
 // same signals, bit for bit (the shortest decimal forms of equal doubles are equal texts).
 TEST(RunCommand, SaveAndResumeContinueBitForBit) {
