@@ -233,7 +233,7 @@ int runCommand(int argc, char** argv) {
     try {
         options = parseOptions(argc, argv);
     } catch (const UsageError& error) {
-        std::cerr << "qelsim run: " << error.what() << "\n(see 'qelsim run --help')\n";
+        std::cerr << "qelsim run: " << error.what() << " (see 'qelsim run --help')\n";
         return 2;
     }
     if (options.help) {
