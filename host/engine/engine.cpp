@@ -53,10 +53,6 @@ namespace {
     throw EngineError(label + ": the plug-in left its " + method + " slot empty");
 }
 
-}  // namespace
-
-namespace {
-
 // How much earlier than its time a step source may switch: far below one step, far above the
 // rounding of step * stepSize.
 constexpr double kSwitchToleranceSteps = 1e-3;
