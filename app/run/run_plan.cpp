@@ -445,9 +445,9 @@ private:
             if (plan_.logged[i].port.block == ref.block && plan_.logged[i].port.port == ref.port) return static_cast<int>(i);
         }
         LoggedSignal signal;
-        // A built-in block has one output: its signal goes by the block's name.
-        const BlockEntry& entry = entries_[static_cast<size_t>(ref.block)];
-        signal.name = entry.builtin != nullptr ? entry.name : entry.name + "." + portNames(ref.block, false)[static_cast<size_t>(ref.port)];
+        // Every signal is block.port, a built-in block's too (its one output is "out"), so that
+        // tools reading the files find one scheme.
+        signal.name = entries_[static_cast<size_t>(ref.block)].name + "." + portNames(ref.block, false)[static_cast<size_t>(ref.port)];
         signal.port = ref;
         plan_.logged.push_back(signal);
         plan_.model.logged.push_back(ref);

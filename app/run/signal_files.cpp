@@ -69,18 +69,8 @@ void writeSignalsMat(const std::filesystem::path& file, const RunPlan& plan, con
     const size_t rows = log.time.size();
     writer.write(matDoubles("time", log.time, rows, 1));
 
-    // signals.<block>.<port> for the ports of plug-in blocks, signals.<block> for a built-in
-    // block's one output; blocks in the order they were first logged.
+    // signals.<block>.<port>, blocks and ports in the order they were first logged.
     auto blockOf = [](const std::string& name) { return name.substr(0, name.find('.')); };
-    auto matrixOf = [&](const LoggedSignal& signal, const std::string& name) {
-        std::vector<double> columnMajor(rows * static_cast<size_t>(signal.width));
-        for (int element = 0; element < signal.width; ++element) {
-            for (size_t row = 0; row < rows; ++row) {
-                columnMajor[static_cast<size_t>(element) * rows + row] = log.at(row, signal.firstColumn + element);
-            }
-        }
-        return matDoubles(name, columnMajor, rows, static_cast<size_t>(signal.width));
-    };
     std::vector<std::string> blockNames;
     for (const LoggedSignal& signal : plan.logged) {
         const std::string block = blockOf(signal.name);
@@ -90,14 +80,17 @@ void writeSignalsMat(const std::filesystem::path& file, const RunPlan& plan, con
     for (const std::string& block : blockNames) {
         std::vector<MatStructField> ports;
         for (const LoggedSignal& signal : plan.logged) {
-            if (signal.name == block) {
-                blocks.push_back({block, matrixOf(signal, block)});
-            } else if (blockOf(signal.name) == block) {
-                const std::string port = signal.name.substr(block.size() + 1);
-                ports.push_back({port, matrixOf(signal, port)});
+            if (blockOf(signal.name) != block) continue;
+            std::vector<double> columnMajor(rows * static_cast<size_t>(signal.width));
+            for (int element = 0; element < signal.width; ++element) {
+                for (size_t row = 0; row < rows; ++row) {
+                    columnMajor[static_cast<size_t>(element) * rows + row] = log.at(row, signal.firstColumn + element);
+                }
             }
+            const std::string port = signal.name.substr(block.size() + 1);
+            ports.push_back({port, matDoubles(port, columnMajor, rows, static_cast<size_t>(signal.width))});
         }
-        if (!ports.empty()) blocks.push_back({block, matStruct(block, std::move(ports))});
+        blocks.push_back({block, matStruct(block, std::move(ports))});
     }
     writer.write(matStruct("signals", std::move(blocks)));
     writer.close();

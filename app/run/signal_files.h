@@ -39,9 +39,8 @@ std::string formatNumber(double value);
 void writeSignalsCsv(const std::filesystem::path& file, const RunPlan& plan, const qelengine::SignalLog& log);
 
 // A MAT file (version 5) with `time` (a column) and `signals`, a struct with one field per
-// block: for a plug-in block a struct of its logged ports, for a built-in block its output. Each
-// signal is a matrix of one row per time and one column per element, e.g.
-// signals.motor.measuredCurrent(:, 1), signals.positionReference.
+// block holding one field per logged port: a matrix of one row per time and one column per
+// element, e.g. signals.motor.measuredCurrent(:, 1), signals.positionReference.out.
 void writeSignalsMat(const std::filesystem::path& file, const RunPlan& plan, const qelengine::SignalLog& log);
 
 }  // namespace qelsim::run

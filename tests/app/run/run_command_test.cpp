@@ -74,8 +74,8 @@ TEST(RunCommand, DefaultScenarioWritesSignalsPlotAndSummary) {
 
     const std::vector<std::string> csv = lines(readFile(out / "signals.csv"));
     ASSERT_EQ(csv.size(), 502u);   // header, then 0 to 0.05 s every 1e-4 s
-    EXPECT_EQ(csv[0].rfind("time,positionReference,motor.measuredAngle,positionError,motor.measuredSpeed,"
-                           "currentsDq[0],currentsDq[1],motor.measuredCurrent[0],",
+    EXPECT_EQ(csv[0].rfind("time,positionReference.out,motor.measuredAngle,positionError.out,motor.measuredSpeed,"
+                           "currentsDq.out[0],currentsDq.out[1],motor.measuredCurrent[0],",
                            0),
               0u)
         << csv[0];
@@ -109,7 +109,7 @@ TEST(RunCommand, DefaultScenarioWritesSignalsPlotAndSummary) {
     EXPECT_EQ(summary["solver"], "ode4");
     EXPECT_EQ(summary["steps"], 5000);
     EXPECT_EQ(summary["analysis"][0]["name"], "position");
-    EXPECT_EQ(summary["finalValues"]["positionReference"], 90.0);
+    EXPECT_EQ(summary["finalValues"]["positionReference.out"], 90.0);
 
     // Nothing else: no temporary file left behind.
     EXPECT_EQ(filesIn(out).size(), 4u);
@@ -122,7 +122,7 @@ TEST(RunCommand, SettingsOnTheCommandLineChangeTheRun) {
                                           "--quiet"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const Json summary = Json::parse(readFile(dir / "out" / "summary.json"));
-    EXPECT_EQ(summary["finalValues"]["positionReference"], 45.0);
+    EXPECT_EQ(summary["finalValues"]["positionReference.out"], 45.0);
     EXPECT_EQ(summary["analysis"][0]["stepTime"], 0.01);
     EXPECT_EQ(summary["solver"], "ode1");
     EXPECT_TRUE(result.out.empty()) << result.out;

@@ -30,14 +30,14 @@ int columnOf(const RunPlan& plan, const std::string& name) {
 TEST(ShippedScenarios, TrackTheReferenceAndRejectTheLoadStep) {
     const Expectation expectations[] = {
         // Position loops: within 1 degree of the 90 degree step, before and after the load step.
-        {"dq_position_loop.json", "positionReference", "motor.measuredAngle", 1.0, 0.2, 0.1, 5.0},
-        {"position_loop.json", "positionReference", "motor.measuredAngle", 1.0, 0.2, 0.1, 5.0},
+        {"dq_position_loop.json", "positionReference.out", "motor.measuredAngle", 1.0, 0.2, 0.1, 5.0},
+        {"position_loop.json", "positionReference.out", "motor.measuredAngle", 1.0, 0.2, 0.1, 5.0},
         // Velocity loops: within 2 % of the 500 rpm set speed.
-        {"dq_velocity_loop.json", "speedReference", "motor.measuredSpeed", 10.0, 0.1, 0.05, 5.0},
-        {"velocity_loop.json", "speedReference", "motor.measuredSpeed", 10.0, 0.1, 0.05, 5.0},
+        {"dq_velocity_loop.json", "speedReference.out", "motor.measuredSpeed", 10.0, 0.1, 0.05, 5.0},
+        {"velocity_loop.json", "speedReference.out", "motor.measuredSpeed", 10.0, 0.1, 0.05, 5.0},
         // Current loops: within 2 % of the current reference (6 A in q, 3 A in the winding).
-        {"dq_current_loop.json", "iqReference", "currentsDq[1]", 0.12, 0.005, 0.005, 5.0},
-        {"current_loop.json", "currentReference", "motor.measuredCurrent", 0.06, 0.005, 0.005, 5.0},
+        {"dq_current_loop.json", "iqReference.out", "currentsDq.out[1]", 0.12, 0.005, 0.005, 5.0},
+        {"current_loop.json", "currentReference.out", "motor.measuredCurrent", 0.06, 0.005, 0.005, 5.0},
     };
     for (const Expectation& e : expectations) {
         SCOPED_TRACE(e.file);
