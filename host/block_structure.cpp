@@ -9,7 +9,9 @@ namespace qelhost {
 namespace {
 
 int dispatchThunk(SimStruct* block, int code, int intArg, void* ptrArg) {
-    return BlockStructure::ownerOf(block)->dispatch(code, intArg, ptrArg);
+    BlockStructure* owner = BlockStructure::ownerOf(block);
+    if (code == kHostCodeArgument) return owner->fetchArgument(intArg, ptrArg);
+    return owner->dispatch(code, intArg, ptrArg);
 }
 int inputCountThunk(SimStruct* block, int count) { return BlockStructure::ownerOf(block)->registerPortCount(true, count); }
 int outputCountThunk(SimStruct* block, int count) { return BlockStructure::ownerOf(block)->registerPortCount(false, count); }
@@ -157,22 +159,20 @@ int BlockStructure::typeSize(int typeId) const {
 void BlockStructure::setArgument(int k, std::span<const double> values) {
     if (k < 0) throw std::invalid_argument("negative model argument index");
     if (static_cast<size_t>(k) >= arguments_.size()) arguments_.resize(static_cast<size_t>(k) + 1);
+    argumentPointers_.resize(arguments_.size(), nullptr);
     auto& argument = arguments_[static_cast<size_t>(k)];
     if (argument.has_value() && argument->size() == values.size()) {
         std::copy(values.begin(), values.end(), argument->begin());
         return;
     }
     argument.emplace(values.begin(), values.end());
+    argumentPointers_[static_cast<size_t>(k)] = argument->empty() ? nullptr : argument->data();
 }
 
 void BlockStructure::clearArgument(int k) {
-    if (k >= 0 && static_cast<size_t>(k) < arguments_.size()) arguments_[static_cast<size_t>(k)].reset();
-}
-
-double* BlockStructure::argumentData(int k) {
-    if (k < 0 || static_cast<size_t>(k) >= arguments_.size()) return nullptr;
-    auto& argument = arguments_[static_cast<size_t>(k)];
-    return argument.has_value() && !argument->empty() ? argument->data() : nullptr;
+    if (k < 0 || static_cast<size_t>(k) >= arguments_.size()) return;
+    arguments_[static_cast<size_t>(k)].reset();
+    argumentPointers_[static_cast<size_t>(k)] = nullptr;
 }
 
 void BlockStructure::clearLogs() {
@@ -190,6 +190,14 @@ void BlockStructure::recordChecksum(const char* modelName, const uint32_t* words
     registrations_.push_back(std::move(call));
 }
 
+int BlockStructure::fetchArgumentLogged(int k, void* ptrArg) {
+    double* data = argumentData(k);
+    const int answer = data != nullptr && ptrArg != nullptr ? 1 : 0;
+    if (answer != 0) *static_cast<const double**>(ptrArg) = data;
+    logCall(kHostCodeArgument, k, ptrArg, k, {}, answer);
+    return answer;
+}
+
 void BlockStructure::logCall(int code, int intArg, const void* ptrArg, int64_t value, std::string text, int answer) {
     log_.push_back({code, intArg, ptrArg != nullptr, value, std::move(text), answer});
 }
@@ -203,14 +211,7 @@ int BlockStructure::unitIdOf(const char* expression) {
 }
 
 int BlockStructure::dispatch(int code, int intArg, void* ptrArg) {
-    // Argument fetch comes at every output call: no logging or allocation unless asked for.
-    if (code == kHostCodeArgument) {
-        double* data = argumentData(intArg);
-        const int answer = data != nullptr && ptrArg != nullptr ? 1 : 0;
-        if (answer != 0) *static_cast<const double**>(ptrArg) = data;
-        if (options_.logRunPath) logCall(code, intArg, ptrArg, intArg, {}, answer);
-        return answer;
-    }
+    if (code == kHostCodeArgument) return fetchArgument(intArg, ptrArg);
 
     int answer = 1;
     int64_t value = 0;

@@ -138,7 +138,10 @@ public:
     // same width again keeps the data where it is.
     void setArgument(int k, std::span<const double> values);
     void clearArgument(int k);   // code 51 then answers 0 for it
-    double* argumentData(int k);  // null when argument k is not set or empty
+    // Null when argument k is not set or empty.
+    double* argumentData(int k) {
+        return static_cast<size_t>(k) < argumentPointers_.size() ? argumentPointers_[static_cast<size_t>(k)] : nullptr;
+    }
     int numArguments() const { return static_cast<int>(arguments_.size()); }
 
     // What the plug-in told the host.
@@ -158,6 +161,15 @@ public:
     void recordChecksum(const char* modelName, const uint32_t* words);
     void recordFxpCompliant(int value) { fxpCompliant_ = value; }
     int dispatch(int code, int intArg, void* ptrArg);
+    // Code 51, which comes once per argument at every output call: a table look-up, logged only
+    // when the options ask for it.
+    int fetchArgument(int k, void* ptrArg) {
+        if (options_.logRunPath) return fetchArgumentLogged(k, ptrArg);
+        double* data = argumentData(k);
+        if (data == nullptr || ptrArg == nullptr) return 0;
+        *static_cast<const double**>(ptrArg) = data;
+        return 1;
+    }
     int registerPortCount(bool inputs, int count);
     int registerPortDimensions(bool inputs, int port, const DimensionsInfo* dims);
     int registerNumDWork(int count);
@@ -165,6 +177,7 @@ public:
 
 private:
     void logCall(int code, int intArg, const void* ptrArg, int64_t value, std::string text, int answer);
+    int fetchArgumentLogged(int k, void* ptrArg);
     int unitIdOf(const char* expression);
 
     std::string modelName_;
@@ -190,6 +203,7 @@ private:
     std::vector<double> derivatives_;
     std::vector<std::unique_ptr<std::max_align_t[]>> workData_;
     std::vector<std::optional<std::vector<double>>> arguments_;
+    std::vector<double*> argumentPointers_;   // data of each argument; null when unset or empty
 
     int nextTypeId_ = 100;
     std::vector<std::pair<int, int>> typeSizes_;   // handed-out type id, registered bytes (-1: none yet)

@@ -110,6 +110,47 @@ TEST(HostBlockStructure, ArgumentFetchAnswersTheDataOrZero) {
     EXPECT_TRUE(block.dispatcherLog().empty());   // the run path is not logged by default
 }
 
+// The fetch answers from a table of data pointers kept beside the arguments: it must follow every
+// change of an argument, including one that moves its data.
+TEST(HostBlockStructure, ArgumentFetchFollowsEveryChange) {
+    TwoLevels levels;
+    BlockStructure& block = levels.child;
+    const auto fetched = [&block](int k) {
+        const double* data = nullptr;
+        const int answer = dispatch(block, kHostCodeArgument, k, &data);
+        EXPECT_EQ(answer != 0, data != nullptr) << "argument " << k;
+        return data;
+    };
+    block.setArgument(2, std::vector<double>{1.0});
+    const double* first = fetched(2);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(*first, 1.0);
+
+    block.setArgument(2, std::vector<double>(50, 7.0));   // another width: new storage
+    const double* wider = fetched(2);
+    ASSERT_NE(wider, nullptr);
+    EXPECT_EQ(wider, block.argumentData(2));
+    EXPECT_EQ(wider[49], 7.0);
+
+    block.setArgument(5, std::vector<double>{3.0});       // growing the table keeps argument 2
+    EXPECT_EQ(fetched(2), wider);
+    EXPECT_EQ(fetched(4), nullptr);
+    EXPECT_EQ(*fetched(5), 3.0);
+
+    block.setArgument(2, std::vector<double>{});          // empty: nothing to hand over
+    EXPECT_EQ(fetched(2), nullptr);
+    block.clearArgument(5);
+    EXPECT_EQ(fetched(5), nullptr);
+    block.clearArgument(9);                                // beyond the table: no effect
+    block.setArgument(5, std::vector<double>{4.0});
+    EXPECT_EQ(*fetched(5), 4.0);
+
+    const double* untouched = nullptr;
+    EXPECT_EQ(dispatch(block, kHostCodeArgument, 5, nullptr), 0);   // nowhere to write the answer
+    EXPECT_EQ(dispatch(block, kHostCodeArgument, 1 << 30, &untouched), 0);
+    EXPECT_EQ(untouched, nullptr);
+}
+
 TEST(HostBlockStructure, ArgumentFetchIsLoggedWhenAskedFor) {
     HostOptions options;
     options.logRunPath = true;
