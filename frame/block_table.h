@@ -35,7 +35,8 @@ struct RtdwMember {
 // The adapters between the frame and the model's entry functions. `workRecord` is the block's
 // mdlrefDW (rtb, rtdw, then the ModelInstance). Inputs, outputs and arguments arrive as the
 // frame fetched them from the host, indexed by port and argument number; they are valid for
-// this call only. An argument the call did not fetch is null.
+// this call only. An argument below numArguments that the call did not fetch is null; nothing
+// beyond the table's ports and arguments is filled in.
 struct ModelEntry {
     // globalTid holds one task id per rate, rate 0 first; x is the continuous-state vector.
     void (*initialize)(SimStruct* block, const int32_t* globalTid, void* workRecord, double* x, void* context,

@@ -1,47 +1,55 @@
 #include "frame/runtime_methods.h"
 
+#include <algorithm>
+
 #include "frame/host_services.h"
 
 namespace qelframe {
 
 namespace {
 
-// What one call hands the model: pointers into host memory, valid during this call only.
+// What one call hands the model: pointers into host memory, valid during this call only. Filled
+// as far as the table's ports and arguments go; nothing beyond is read.
 struct CallData {
-    const double* u[kMaxPorts] = {};
-    double* y[kMaxPorts] = {};
-    const double* a[kMaxArguments] = {};
+    const double* u[kMaxPorts];
+    double* y[kMaxPorts];
+    const double* a[kMaxArguments];
 };
 
 // Inputs through the checked access (which raises for a missing one), then the output buffers.
+// An input whose port exists and has data is taken directly; any other goes to the checked access
+// for its error.
 bool fetchPorts(const BlockTable& table, SimStruct* block, CallData* call) {
-    for (size_t p = 0; p < table.inputs.size(); ++p) {
-        call->u[p] = checkedInputData(block, static_cast<int>(p));
-        if (call->u[p] == nullptr) return false;
+    const size_t numInputs = table.inputs.size();
+    const InputPortRecord* inputs = block->inputs;
+    const size_t hostInputs = inputs != nullptr ? static_cast<size_t>(std::max(block->sizes[kSizeNumInputPorts], 0)) : 0;
+    for (size_t p = 0; p < numInputs; ++p) {
+        const double* data = p < hostInputs ? inputs[p].data : nullptr;
+        if (data == nullptr) data = checkedInputData(block, static_cast<int>(p));
+        if (data == nullptr) return false;
+        call->u[p] = data;
     }
-    for (size_t p = 0; p < table.outputs.size(); ++p) call->y[p] = block->outputs[p].data;
+    const size_t numOutputs = table.outputs.size();
+    const OutputPortRecord* outputs = block->outputs;
+    for (size_t p = 0; p < numOutputs; ++p) call->y[p] = outputs[p].data;
     return true;
 }
 
-// Model argument k through dispatcher code 51. A host that answers 0, or hands back no data,
-// cannot supply it.
-bool fetchArgument(SimStruct* block, int k, CallData* call) {
-    const double* data = nullptr;
-    if (dispatch(block, kHostCodeArgument, k, &data) == 0 || data == nullptr) return false;
-    call->a[k] = data;
-    return true;
+// Model argument k through dispatcher code 51, straight into its place. A host that answers 0,
+// or hands back no data, cannot supply it.
+inline bool fetchArgument(ssDispatcherFn dispatcher, SimStruct* block, int k, CallData* call) {
+    call->a[k] = nullptr;
+    return dispatcher(block, kHostCodeArgument, k, &call->a[k]) != 0 && call->a[k] != nullptr;
 }
 
 }  // namespace
 
 bool blockRateHit(const SimStruct* block, bool forUpdate) {
     const SimStruct* counted = block->parent != nullptr ? block->parent : block;
-    const int numSampleTimes = counted->sizes[kSizeNumSampleTimes];
-    const SimStruct* root = block->root != nullptr ? block->root : block;
-    const int numRootSampleTimes = root->sizes[kSizeNumSampleTimes];
-    if (numSampleTimes < 1 || block->sampleTimeTaskIds == nullptr) return true;
+    if (counted->sizes[kSizeNumSampleTimes] < 1 || block->sampleTimeTaskIds == nullptr) return true;
     const int task = block->sampleTimeTaskIds[0];
-    if (task < 0 || task >= numRootSampleTimes) return true;
+    const SimStruct* root = block->root != nullptr ? block->root : block;
+    if (task < 0 || task >= root->sizes[kSizeNumSampleTimes]) return true;
     const ModelInfo* info = block->mdlInfo != nullptr ? block->mdlInfo : root->mdlInfo;
     if (info->majorTimeStep == 1) return info->sampleHits[task] != 0;
     return !forUpdate;
@@ -76,9 +84,11 @@ void mdlOutputs(const BlockTable& table, SimStruct* block, int tid) {
     if (workRecord == nullptr) return;
     CallData call;
     if (!fetchPorts(table, block, &call)) return;
-    if (!hasDispatcher(block)) return;
-    for (int k = 0; k < table.numArguments; ++k)
-        if (!fetchArgument(block, k, &call)) return;
+    const ssDispatcherFn dispatcher = block->dispatcher;
+    if (dispatcher == nullptr) return;
+    const int numArguments = table.numArguments;
+    for (int k = 0; k < numArguments; ++k)
+        if (!fetchArgument(dispatcher, block, k, &call)) return;
 
     if (tid == kParameterTid) table.entry.parameterSetup(workRecord, call.a);
     if (tid == kConstantRateTid || tid == kParameterTid) return;
@@ -123,9 +133,12 @@ void periodicOutputUpdate(const BlockTable& table, SimStruct* block, int k) {
     if (workRecord == nullptr) return;
     CallData call;
     if (!fetchPorts(table, block, &call)) return;
-    if (!hasDispatcher(block)) return;
+    const ssDispatcherFn dispatcher = block->dispatcher;
+    if (dispatcher == nullptr) return;
+    // The arguments modelOutputs does not use stay null.
+    std::fill_n(call.a, table.numArguments, nullptr);
     for (int argument : table.outputArguments)
-        if (!fetchArgument(block, argument, &call)) return;
+        if (!fetchArgument(dispatcher, block, argument, &call)) return;
     if (k != 0) return;
     table.entry.outputs(workRecord, call.u, call.y, block->contStates, call.a);
     table.entry.update(workRecord);

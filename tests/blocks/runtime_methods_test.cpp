@@ -124,6 +124,24 @@ TEST(OutputMethod, InputWithoutDataRaisesTheHostError) {
     }
 }
 
+// A host that registered fewer input ports than the block reads: the input fetch names the
+// first missing port, even though its record would lie in memory the host never gave out.
+TEST(OutputMethod, InputBeyondTheHostsPortCountRaisesTheHostError) {
+    CurrentController unit;
+    SimStruct* block = unit.block.simStruct();
+    block->sizes[kSizeNumInputPorts] = 1;
+    try {
+        unit.block.outputs(0);
+        FAIL() << "no error raised";
+    } catch (const qelhost::MatlabError& error) {
+        EXPECT_EQ(error.identifier(), "Simulink:SFunctions:SimStructLevel2InvalidInputPortNumber");
+        EXPECT_EQ(error.arguments(), (std::vector<qelhost::MatlabError::Argument>{
+                                         std::string(block->modelName), std::string(block->path), 2.0, 0.0}));
+    }
+    block->sizes[kSizeNumInputPorts] = 2;
+    EXPECT_EQ(unit.output(), kUnwritten);
+}
+
 TEST(UpdateMethod, ControllersUpdateWhateverTheTid) {
     for (const int tid : {0, -2, -5, 1}) {
         SCOPED_TRACE(tid);
