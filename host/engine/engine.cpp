@@ -1,10 +1,10 @@
 #include "host/engine/engine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 
 #include "host/engine/call_order.h"
@@ -79,6 +79,9 @@ Engine::Engine(ModelSpec spec) : spec_(std::move(spec)) {
     }
     if (spec_.logEvery < 1) throw EngineError("log interval must be at least one step");
     top_ = std::make_unique<qelhost::TopModel>();
+    root_ = top_->simStruct();
+    rootInfo_ = &top_->modelInfo();
+    switchTolerance_ = kSwitchToleranceSteps * spec_.stepSize;
     for (double period : top_->taskPeriods()) {
         if (period == 0.0) {
             taskEvery_.push_back(1);
@@ -353,16 +356,14 @@ void Engine::orderCalls() {
     int offset = 0;
     for (size_t b = 0; b < nodes_.size(); ++b) {
         Node& node = nodes_[b];
+        if (node.isPlugin()) pluginNodes_.push_back(static_cast<int>(b));
         if (!node.hasStateOutputs()) continue;
         stateBlocks_.push_back(static_cast<int>(b));
         node.stateOffset = offset;
         offset += node.numStates;
-        for (int i = 0; i < node.numStates; ++i) {
-            statePointers_.push_back(node.states + i);
-            derivativePointers_.push_back(node.stateDerivatives + i);
-        }
     }
-    for (auto* vector : {&x0_, &k1_, &k2_, &k3_, &k4_}) vector->assign(static_cast<size_t>(offset), 0.0);
+    numStates_ = static_cast<size_t>(offset);
+    for (auto* vector : {&x0_, &k1_, &k2_, &k3_, &k4_}) vector->assign(numStates_, 0.0);
 }
 
 int Engine::outputWidth(PortRef port) const {
@@ -398,7 +399,7 @@ void Engine::initialize() {
     for (Node& node : nodes_) {
         if (node.isPlugin() && !node.block->outputs(-5)) failCall(node, "mdlOutputs (parameter call)");
     }
-    top_->simStruct()->errorStatus = nullptr;
+    root_->errorStatus = nullptr;
     initialized_ = true;
 }
 
@@ -486,7 +487,7 @@ void Engine::beginRun(int64_t stopStep) {
 }
 
 void Engine::failRunCall(const Node& node, const char* method) {
-    SimStruct* root = node.simStruct->root;
+    SimStruct* root = root_;
     const std::string text = root->errorStatus != nullptr ? root->errorStatus : "";
     root->mdlInfo->errorReported = 1;
     root->errorStatus = nullptr;
@@ -498,7 +499,7 @@ void Engine::failRunCall(const Node& node, const char* method) {
 // until a call sets it, which ends the run.
 inline void Engine::callOutputs(Node& node) {
     node.outputsSlot(node.simStruct, node.tid);
-    if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlOutputs");
+    if (root_->errorStatus != nullptr) failRunCall(node, "mdlOutputs");
 }
 
 // Where step_ lies within each task's period and the log's: counted up step by step, since a
@@ -517,16 +518,19 @@ void Engine::advancePhases() {
 }
 
 void Engine::setHits() {
-    int* hits = top_->sampleHits();
+    int* hits = rootInfo_->sampleHits;
     for (size_t task = 0; task < taskEvery_.size(); ++task) hits[task] = taskPhase_[task] == 0 ? 1 : 0;
-    top_->setMajorTimeStep(true);
-    top_->setTime(timeOfStep(step_));
+    rootInfo_->majorTimeStep = 1;
+    rootInfo_->time = timeOfStep(step_);
     // A block's calls come at the hits of its fastest rate's task.
-    for (Node& node : nodes_) node.due = node.isPlugin() && hits[node.tid] != 0;
+    for (int b : pluginNodes_) {
+        Node& node = nodes_[static_cast<size_t>(b)];
+        node.due = hits[node.tid] != 0;
+    }
 }
 
 void Engine::majorOutputs(double t, bool recording) {
-    const double tolerance = kSwitchToleranceSteps * spec_.stepSize;
+    const double tolerance = switchTolerance_;
     for (const Call& call : calls_) {
         Node& node = nodes_[static_cast<size_t>(call.node)];
         if (!node.isPlugin()) {
@@ -550,17 +554,19 @@ void Engine::refreshStateOutputs() {
         Node& node = nodes_[static_cast<size_t>(b)];
         const double* snapshot = node.inputSnapshot.data();
         bool changed = false;
+        // Bit for bit, like the saved values: -0.0 after 0.0 is a change, a NaN kept is none.
         for (size_t p = 0; p < node.inputs.size() && !changed; ++p) {
-            const size_t bytes = static_cast<size_t>(node.inputWidths[p]) * sizeof(double);
-            changed = std::memcmp(snapshot, node.inputs[p], bytes) != 0;
+            const double* input = node.inputs[p];
+            for (int i = 0; i < node.inputWidths[p]; ++i)
+                changed |= std::bit_cast<uint64_t>(snapshot[i]) != std::bit_cast<uint64_t>(input[i]);
             snapshot += node.inputWidths[p];
         }
         if (!changed) continue;
         // Outputs again with the major-step flag cleared: the plant's equations see the new
         // inputs, and its sampled outputs are left as this step's first call wrote them.
-        top_->setMajorTimeStep(false);
+        rootInfo_->majorTimeStep = 0;
         callOutputs(node);
-        top_->setMajorTimeStep(true);
+        rootInfo_->majorTimeStep = 1;
     }
 }
 
@@ -576,14 +582,14 @@ void Engine::updates() {
         Node& node = nodes_[static_cast<size_t>(call.node)];
         if (!node.due) continue;
         node.updateSlot(node.simStruct, node.tid);
-        if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlUpdate");
+        if (root_->errorStatus != nullptr) failRunCall(node, "mdlUpdate");
     }
 }
 
 void Engine::minorOutputs(double t) {
-    top_->setMajorTimeStep(false);
-    top_->setTime(t);
-    const double tolerance = kSwitchToleranceSteps * spec_.stepSize;
+    rootInfo_->majorTimeStep = 0;
+    rootInfo_->time = t;
+    const double tolerance = switchTolerance_;
     for (int b : minorCalls_) {
         Node& node = nodes_[static_cast<size_t>(b)];
         if (node.isPlugin()) {
@@ -598,43 +604,54 @@ void Engine::derivatives(double* into) {
     for (int b : stateBlocks_) {
         Node& node = nodes_[static_cast<size_t>(b)];
         node.derivativesSlot(node.simStruct);
-        if (node.simStruct->root->errorStatus != nullptr) failRunCall(node, "mdlDerivatives");
+        if (root_->errorStatus != nullptr) failRunCall(node, "mdlDerivatives");
+        std::copy_n(node.stateDerivatives, node.numStates, into + node.stateOffset);
     }
-    const size_t n = statePointers_.size();
-    for (size_t i = 0; i < n; ++i) into[i] = *derivativePointers_[i];
+}
+
+// Writes stage(i) into every continuous state i, in the blocks' own vectors.
+template <class Stage>
+inline void Engine::setStates(Stage stage) {
+    for (int b : stateBlocks_) {
+        const Node& node = nodes_[static_cast<size_t>(b)];
+        double* x = node.states;
+        const size_t offset = static_cast<size_t>(node.stateOffset);
+        for (size_t i = 0; i < static_cast<size_t>(node.numStates); ++i) x[i] = stage(offset + i);
+    }
 }
 
 void Engine::integrate() {
-    const size_t n = statePointers_.size();
-    if (n == 0) return;
+    if (numStates_ == 0) return;
     const double h = spec_.stepSize;
-    double* const* x = statePointers_.data();
     double* x0 = x0_.data();
-    double* k1 = k1_.data();
+    const double* k1 = k1_.data();
     // x0 holds x(t_n); the blocks' own vectors carry each stage's states.
-    for (size_t i = 0; i < n; ++i) x0[i] = *x[i];
-    derivatives(k1);
+    for (int b : stateBlocks_) {
+        const Node& node = nodes_[static_cast<size_t>(b)];
+        std::copy_n(node.states, node.numStates, x0 + node.stateOffset);
+    }
+    derivatives(k1_.data());
     if (spec_.solver == Solver::ode1) {
-        for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + h * k1[i];
+        setStates([&](size_t i) { return x0[i] + h * k1[i]; });
         return;
     }
-    double* k2 = k2_.data();
-    double* k3 = k3_.data();
-    double* k4 = k4_.data();
+    const double* k2 = k2_.data();
+    const double* k3 = k3_.data();
+    const double* k4 = k4_.data();
     const double halfStep = h * 0.5;
     const double tHalf = (static_cast<double>(step_) + 0.5) * h;
     const double tNext = timeOfStep(step_ + 1);
-    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + halfStep * k1[i];
+    setStates([&](size_t i) { return x0[i] + halfStep * k1[i]; });
     minorOutputs(tHalf);
-    derivatives(k2);
-    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + halfStep * k2[i];
+    derivatives(k2_.data());
+    setStates([&](size_t i) { return x0[i] + halfStep * k2[i]; });
     minorOutputs(tHalf);
-    derivatives(k3);
-    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + h * k3[i];
+    derivatives(k3_.data());
+    setStates([&](size_t i) { return x0[i] + h * k3[i]; });
     minorOutputs(tNext);
-    derivatives(k4);
+    derivatives(k4_.data());
     const double sixth = h / 6.0;
-    for (size_t i = 0; i < n; ++i) *x[i] = x0[i] + sixth * (((k1[i] + 2.0 * k2[i]) + 2.0 * k3[i]) + k4[i]);
+    setStates([&](size_t i) { return x0[i] + sixth * (((k1[i] + 2.0 * k2[i]) + 2.0 * k3[i]) + k4[i]); });
 }
 
 void Engine::advanceTo(int64_t step) {

@@ -161,6 +161,8 @@ private:
     void updates();
     void minorOutputs(double t);
     void derivatives(double* into);
+    template <class Stage>
+    void setStates(Stage stage);
     void integrate();
 
     ModelSpec spec_;
@@ -172,10 +174,14 @@ private:
     std::vector<int> taskEvery_;       // steps between hits of each task
     std::vector<int> taskPhase_;       // step_ modulo taskEvery_, kept by counting
     int64_t logPhase_ = 0;             // step_ modulo logEvery
+    std::vector<int> pluginNodes_;     // the plug-in blocks, in model order
     std::vector<int> stateBlocks_;     // blocks with continuous states
-    std::vector<double*> statePointers_;             // every continuous state, blocks in order
-    std::vector<const double*> derivativePointers_;  // and its derivative
+    size_t numStates_ = 0;             // all of them, blocks in order
     std::vector<double> x0_, k1_, k2_, k3_, k4_;
+    // The top model's root structure and model info: every block's error status and flags.
+    SimStruct* root_ = nullptr;
+    ModelInfo* rootInfo_ = nullptr;
+    double switchTolerance_ = 0.0;
     std::vector<const double*> logSources_;
     std::vector<int> logWidths_;
     SignalLog log_;
