@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "controllers/integrator_clamp.h"
-#include "runtime/host_math.h"
+#include "controllers/dq_output_stage.h"
+#include "controllers/pi_loop.h"
 
 namespace Qel_Lib_wexa_current_controller_dq_sub {
 
@@ -11,12 +11,6 @@ namespace {
 
 // Applied on top of the transform's own coefficients, so the measured components carry 2/3.
 constexpr double kPhaseCurrentGain = 0.6666666666666666;
-constexpr double kAlphaCoefficientA = 0.6666666666666666;
-constexpr double kAlphaCoefficientB = -0.3333333333333333;
-constexpr double kAlphaCoefficientC = -0.3333333333333333;
-constexpr double kBetaCoefficientB = 0.5773502691896257;
-constexpr double kBetaCoefficientC = -0.5773502691896257;
-constexpr double kDReference = 0.0;
 constexpr double kIntegratorGain = 1e-4;   // the period of the computing rate
 constexpr double kIntegratorInitialCondition = 0.0;
 constexpr double kReferenceLimitFactor = 3.0;
@@ -25,11 +19,6 @@ constexpr double kOutputLimitFactor = 0.95;
 // Multiplied by the literals, not divided by 60: the two round differently.
 constexpr double kSpeedConversion = 0.016666666666666666;
 constexpr double kElectricalSpeedFactor = 0.10471975511965977;   // 2π/60
-constexpr double kInverseAlphaCoefficient = -0.5;
-constexpr double kInverseBetaCoefficientB = 0.8660254037844386;
-constexpr double kInverseBetaCoefficientC = -0.8660254037844386;
-constexpr double kCentringBase = 0.0;
-constexpr double kCentringFactor = 0.5;
 constexpr double kOutputGain = 1.35;
 
 const MapStateSpec kMapStates[] = {
@@ -63,61 +52,43 @@ void modelSystemReset(Rtdw* rtdw) { modelSystemInitialize(rtdw); }
 void modelOutputs(double qCurrentReference, double speedInput, const double* phaseCurrents, double electricalAngle,
                   double* phaseOutputs, Rtb* rtb, Rtdw* rtdw, double proportionalGain, double couplingFactorB,
                   double integralTime, double couplingDivisor, double couplingFactorC, double phaseLimit) {
-    // Strict comparisons: a reference equal to a limit, or NaN, passes unchanged.
-    double qReference = qCurrentReference;
-    if (qCurrentReference > rtb->referenceUpperLimit) {
-        qReference = rtb->referenceUpperLimit;
-    } else if (rtb->referenceLowerLimit > qCurrentReference) {
-        qReference = rtb->referenceLowerLimit;
-    }
+    const double qReference =
+        limitToRange(qCurrentReference, rtb->referenceUpperLimit, rtb->referenceLowerLimit);
 
     const double scaledA = phaseCurrents[0] * kPhaseCurrentGain;
     const double scaledB = phaseCurrents[1] * kPhaseCurrentGain;
     const double scaledC = phaseCurrents[2] * kPhaseCurrentGain;
-    const double alpha = kAlphaCoefficientA * scaledA + kAlphaCoefficientB * scaledB + kAlphaCoefficientC * scaledC;
-    const double beta = kBetaCoefficientC * scaledC + kBetaCoefficientB * scaledB;
+    const double alpha = qeldq::clarkeAlpha(scaledA, scaledB, scaledC);
+    // This model adds the beta products phase c first.
+    const double beta = qeldq::kBetaCoefficientC * scaledC + qeldq::kBetaCoefficientB * scaledB;
 
     const double sine = muDoubleScalarSin(electricalAngle);
     const double cosine = muDoubleScalarCos(electricalAngle);
 
-    const double qError = qReference - (beta * cosine - alpha * sine);
-    const double qSum = (rtdw->integratorStateQ / integralTime + qError) * proportionalGain;
-    double qOutput = qSum;
-    if (muDoubleScalarAbs(qSum) > rtb->outputLimitQ) qOutput = muDoubleScalarSign(qSum) * rtb->outputLimitQ;
-    rtb->integratorInputQ = integratorClamp(qSum > qOutput, qOutput > qSum, qError);
+    const double qError = qReference - qeldq::parkQ(alpha, beta, sine, cosine);
+    const SaturatedPi q = saturatedPiStep(rtdw->integratorStateQ, integralTime, qError, proportionalGain,
+                                          rtb->outputLimitQ);
+    rtb->integratorInputQ = q.integratorInput;
 
-    const double dError = kDReference - (alpha * cosine + beta * sine);
-    const double dSum = (rtdw->integratorStateD / integralTime + dError) * proportionalGain;
-    double dOutput = dSum;
-    if (muDoubleScalarAbs(dSum) > rtb->outputLimitD) dOutput = muDoubleScalarSign(dSum) * rtb->outputLimitD;
-    rtb->integratorInputD = integratorClamp(dSum > dOutput, dOutput > dSum, dError);
+    const double dError = qeldq::kDReference - qeldq::parkD(alpha, beta, sine, cosine);
+    const SaturatedPi d = saturatedPiStep(rtdw->integratorStateD, integralTime, dError, proportionalGain,
+                                          rtb->outputLimitD);
+    rtb->integratorInputD = d.integratorInput;
 
     const double decoupling = speedInput * kSpeedConversion * couplingFactorC / couplingDivisor *
                               kElectricalSpeedFactor * couplingFactorB * qReference * rtb->couplingFactorScaled;
-    const double dVoltage = dOutput - decoupling;
-    const double qVoltage = qOutput;
+    const double dVoltage = d.output - decoupling;
+    const double qVoltage = q.output;
+    const qeldq::AlphaBeta stator = qeldq::inversePark(dVoltage, qVoltage, sine, cosine);
 
-    const double alphaVoltage = cosine * dVoltage - qVoltage * sine;
-    const double betaVoltage = qVoltage * cosine + sine * dVoltage;
-
+    // This model adds the beta product first.
     double phase[3];
-    phase[0] = alphaVoltage;
-    phase[1] = kInverseBetaCoefficientB * betaVoltage + kInverseAlphaCoefficient * alphaVoltage;
-    phase[2] = kInverseBetaCoefficientC * betaVoltage + kInverseAlphaCoefficient * alphaVoltage;
+    phase[0] = stator.alpha;
+    phase[1] = qeldq::kInverseBetaCoefficientB * stator.beta + qeldq::kInverseAlphaCoefficient * stator.alpha;
+    phase[2] = qeldq::kInverseBetaCoefficientC * stator.beta + qeldq::kInverseAlphaCoefficient * stator.alpha;
+    qeldq::centreMinMax(phase);
 
-    const double lowest = muDoubleScalarMin(muDoubleScalarMin(phase[0], phase[1]), phase[2]);
-    const double highest = muDoubleScalarMax(muDoubleScalarMax(phase[0], phase[1]), phase[2]);
-    const double offset = (kCentringBase - (highest - lowest)) * kCentringFactor;
-
-    for (int k = 0; k < 3; ++k) {
-        double value = phase[k] - lowest + offset;
-        if (value > phaseLimit) {
-            value = phaseLimit;
-        } else if (-phaseLimit > value) {
-            value = -phaseLimit;
-        }
-        phaseOutputs[k] = kOutputGain * value;
-    }
+    for (int k = 0; k < 3; ++k) phaseOutputs[k] = kOutputGain * qeldq::clampSymmetric(phase[k], phaseLimit);
 }
 
 void modelParameterSetup(Rtb* rtb, double couplingFactorA, double referenceLimitBase, double phaseLimit) {

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "controllers/integrator_clamp.h"
-#include "runtime/host_math.h"
+#include "controllers/pi_loop.h"
 
 namespace Qel_Lib_wexa_current_controller_sub {
 
@@ -45,22 +44,12 @@ void modelOutputs(Instance* instance, double currentReference, double currentMea
 
     rtb->measuredCopy = currentMeasured;
 
-    // Strict comparisons: a reference equal to a limit, or NaN, passes unchanged.
-    double reference = currentReference;
-    if (currentReference > rtb->referenceUpperLimit) {
-        reference = rtb->referenceUpperLimit;
-    } else if (rtb->referenceLowerLimit > currentReference) {
-        reference = rtb->referenceLowerLimit;
-    }
-
+    const double reference = limitToRange(currentReference, rtb->referenceUpperLimit, rtb->referenceLowerLimit);
     const double error = reference - rtb->measuredCopy;
-    const double sum = (rtdw->integratorState / integralTime + error) * proportionalGain;
-
-    double output = sum;
-    if (muDoubleScalarAbs(sum) > rtb->outputLimit) output = muDoubleScalarSign(sum) * rtb->outputLimit;
-
-    rtb->integratorInput = integratorClamp(sum > output, output > sum, error);
-    *controllerOutput = output;
+    const SaturatedPi loop = saturatedPiStep(rtdw->integratorState, integralTime, error, proportionalGain,
+                                             rtb->outputLimit);
+    rtb->integratorInput = loop.integratorInput;
+    *controllerOutput = loop.output;
 }
 
 void modelParameterSetup(Rtb* rtb, double referenceLimitBase, double outputLimitBase) {

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "controllers/integrator_clamp.h"
-#include "runtime/host_math.h"
+#include "controllers/speed_current_cascade.h"
 
 namespace Qel_Lib_wexa_position_controller_sub {
 
@@ -13,11 +12,6 @@ constexpr int kComputingRate = 1;
 // Multiplied by the literals, not divided by 360 and 60: the two round differently.
 constexpr double kPositionConversion = 0.002777777777777778;
 constexpr double kSpeedConversion = 0.016666666666666666;
-constexpr double kIntegratorGain = 1e-4;   // the period of the computing rate
-constexpr double kIntegratorInitialCondition = 0.0;
-constexpr bool kFlagInitialCondition = false;
-constexpr double kSpeedLimitFactor = 3.0;
-constexpr double kOutputLimitFactor = 0.95;
 
 const MapStateSpec kMapStates[] = {
     {false, offsetof(Rtdw, currentIntegratorState), 0, 0, -1, 0},
@@ -42,12 +36,7 @@ void modelInitialize(SimStruct* hostLink, int32_t g0, int32_t g1, int32_t g2, In
     map.fill(mapViewOf(instance), rtdw, nullptr, context, contextTid);
 }
 
-void modelSystemInitialize(Rtdw* rtdw) {
-    rtdw->speedIntegratorState = kIntegratorInitialCondition;
-    rtdw->currentIntegratorState = kIntegratorInitialCondition;
-    rtdw->saturatedHighPrev = kFlagInitialCondition;
-    rtdw->saturatedLowPrev = kFlagInitialCondition;
-}
+void modelSystemInitialize(Rtdw* rtdw) { qelcascade::cascadeInitialConditions(rtdw); }
 
 void modelSystemReset(Rtdw* rtdw) { modelSystemInitialize(rtdw); }
 
@@ -64,43 +53,17 @@ void modelOutputs(Instance* instance, double positionReference, double speedFeed
     // The speed feed-forward is not scaled by the ratio.
     const double speedError =
         speedFeedForward * kSpeedConversion + (positionRef - positionMeas) * positionGain - speedMeas;
-    const double speedSum = (rtdw->speedIntegratorState / speedIntegralTime + speedError) * speedGain;
-
-    // Strict comparisons: a sum equal to a limit, or NaN, passes unchanged.
-    double currentReference = speedSum;
-    if (speedSum > rtb->speedUpperLimit) {
-        currentReference = rtb->speedUpperLimit;
-    } else if (rtb->speedLowerLimit > speedSum) {
-        currentReference = rtb->speedLowerLimit;
-    }
-
-    rtb->measuredCopy = currentMeasured;
-    // The feed-forward is added after the speed-loop limit.
-    const double currentError = currentFeedForward + currentReference - rtb->measuredCopy;
-    const double currentSum = (rtdw->currentIntegratorState / currentIntegralTime + currentError) * currentGain;
-
-    double output = currentSum;
-    if (muDoubleScalarAbs(currentSum) > rtb->outputLimit) output = muDoubleScalarSign(currentSum) * rtb->outputLimit;
-
-    rtb->currentIntegratorInput = integratorClamp(currentSum > output, output > currentSum, currentError);
-    rtb->speedIntegratorInput = integratorClamp(rtdw->saturatedHighPrev, rtdw->saturatedLowPrev, speedError);
-    rtb->saturatedHigh = currentSum > output || speedSum > currentReference;
-    rtb->saturatedLow = output > currentSum || currentReference > speedSum;
-    *controllerOutput = output;
+    qelcascade::cascadeOutputs(speedError, currentFeedForward, currentMeasured, controllerOutput, rtb, rtdw, speedGain,
+                               currentGain, speedIntegralTime, currentIntegralTime);
 }
 
 void modelParameterSetup(Rtb* rtb, double currentLimitBase, double outputLimitBase) {
-    rtb->speedUpperLimit = kSpeedLimitFactor * currentLimitBase;
-    rtb->speedLowerLimit = -currentLimitBase * kSpeedLimitFactor;
-    rtb->outputLimit = kOutputLimitFactor * outputLimitBase;
+    qelcascade::cascadeParameterSetup(rtb, currentLimitBase, outputLimitBase);
 }
 
 void modelUpdate(Instance* instance, Rtb* rtb, Rtdw* rtdw) {
     if (!rateIsDue(instance, kComputingRate)) return;
-    rtdw->speedIntegratorState = rtb->speedIntegratorInput * kIntegratorGain + rtdw->speedIntegratorState;
-    rtdw->currentIntegratorState = rtb->currentIntegratorInput * kIntegratorGain + rtdw->currentIntegratorState;
-    rtdw->saturatedHighPrev = rtb->saturatedHigh;
-    rtdw->saturatedLowPrev = rtb->saturatedLow;
+    qelcascade::cascadeUpdate(rtb, rtdw);
 }
 
 void modelTerminate(Instance* instance) { endModelInstance(instance, kModelName); }
