@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "plants/gear_mechanics.h"
 #include "plants/measurement_chain.h"
 #include "runtime/host_math.h"
 
@@ -49,13 +50,7 @@ void setInitialConditions(Rtdw* rtdw, double* x) {
     x[kIq] = 0.0;
     x[kId] = 0.0;
     x[kOmegaM] = 0.0;
-    rtdw->obsAngle = 0.0;
-    rtdw->obsSpeedFilt = 0.0;
-    rtdw->enc2SpeedFilt = 0.0;
-    rtdw->enc3SpeedFilt = 0.0;
-    rtdw->enc3PrevAngle = 0.0;
-    rtdw->obsSpeedInt = 0.0;
-    rtdw->enc2PrevAngle = 0.0;
+    qelsensing::sensingInitialConditions(rtdw);
 }
 
 }  // namespace
@@ -100,16 +95,14 @@ void modelOutputs(Instance* instance, const double* phaseVoltage, double loadTor
     const double omegaE = rtb->omegaMSignal * polePairs;
     rtb->idDot = (vd + iq * inductance * kCrossCoupling * omegaE - id * resistance) / inductance;
     rtb->iqDot = (vq - (id * inductance * kCrossCoupling + fluxLinkage) * omegaE - iq * resistance) / inductance;
-    *shaftTorque = gearMotorTurns * electromagneticTorque / gearLoadTurns * gearEfficiency;
+    *shaftTorque = qelmechanics::shaftTorque(electromagneticTorque, gearLoadTurns, gearEfficiency, gearMotorTurns);
 
     const double iAlpha = id * cosThetaE - iq * sinThetaE;
     const double iBeta = id * sinThetaE + iq * cosThetaE;
 
-    const double loadTorqueAtMotor = loadTorque * gearLoadTurns / gearMotorTurns / gearEfficiency;
-    const double omega = rtb->omegaMSignal;
-    // Sign(0) is 0: at standstill the friction term vanishes.
-    const double friction = muDoubleScalarSign(omega) * (muDoubleScalarAbs(omega) * viscousFriction + coulombFriction);
-    rtb->omegaMDot = (electromagneticTorque - loadTorqueAtMotor - friction) / inertia;
+    rtb->omegaMDot =
+        qelmechanics::rotorAcceleration(electromagneticTorque, rtb->omegaMSignal, loadTorque, gearLoadTurns,
+                                        gearEfficiency, gearMotorTurns, coulombFriction, viscousFriction, inertia);
 
     *electricalAngle = muDoubleScalarMod(thetaE, kElectricalWrap);
 

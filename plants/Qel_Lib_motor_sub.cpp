@@ -3,8 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "plants/gear_mechanics.h"
 #include "plants/measurement_chain.h"
-#include "runtime/host_math.h"
 
 namespace Qel_Lib_motor_sub {
 
@@ -34,13 +34,7 @@ void setInitialConditions(Rtdw* rtdw, double* x) {
     x[kThetaM] = 0.0;
     x[kIArm] = 0.0;
     x[kOmegaM] = 0.0;
-    rtdw->obsAngle = 0.0;
-    rtdw->obsSpeedFilt = 0.0;
-    rtdw->enc2SpeedFilt = 0.0;
-    rtdw->enc3SpeedFilt = 0.0;
-    rtdw->enc3PrevAngle = 0.0;
-    rtdw->obsSpeedInt = 0.0;
-    rtdw->enc2PrevAngle = 0.0;
+    qelsensing::sensingInitialConditions(rtdw);
 }
 
 }  // namespace
@@ -72,13 +66,10 @@ void modelOutputs(Instance* instance, double armatureVoltage, double loadTorque,
     const double electromagneticTorque = iArm * motorConstant;
     rtb->omegaMSignal = x[kOmegaM];
     rtb->iArmDot = (armatureVoltage - rtb->omegaMSignal * motorConstant - iArm * resistance) / inductance;
-    *shaftTorque = gearMotorTurns * electromagneticTorque / gearLoadTurns * gearEfficiency;
-
-    const double loadTorqueAtMotor = loadTorque * gearLoadTurns / gearMotorTurns / gearEfficiency;
-    const double omega = rtb->omegaMSignal;
-    // Sign(0) is 0: at standstill the friction term vanishes.
-    const double friction = muDoubleScalarSign(omega) * (muDoubleScalarAbs(omega) * viscousFriction + coulombFriction);
-    rtb->omegaMDot = (electromagneticTorque - loadTorqueAtMotor - friction) / inertia;
+    *shaftTorque = qelmechanics::shaftTorque(electromagneticTorque, gearLoadTurns, gearEfficiency, gearMotorTurns);
+    rtb->omegaMDot =
+        qelmechanics::rotorAcceleration(electromagneticTorque, rtb->omegaMSignal, loadTorque, gearLoadTurns,
+                                        gearEfficiency, gearMotorTurns, coulombFriction, viscousFriction, inertia);
 
     if (!rateIsDue(instance, qelsensing::kSensorTickRate)) return;
     const qelsensing::SensingParameters sensing = {

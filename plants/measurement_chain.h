@@ -160,4 +160,17 @@ void sensingUpdate(const Rtb* rtb, Rtdw* rtdw) {
     rtdw->enc2PrevAngle = rtb->enc2Angle;
 }
 
+// The initial conditions of system-initialize and system-reset: the observer, the speed filters
+// and the previous-sample fields start at 0. The holds keep the values of the last tick.
+template <class Rtdw>
+void sensingInitialConditions(Rtdw* rtdw) {
+    rtdw->obsAngle = 0.0;
+    rtdw->obsSpeedFilt = 0.0;
+    rtdw->enc2SpeedFilt = 0.0;
+    rtdw->enc3SpeedFilt = 0.0;
+    rtdw->enc3PrevAngle = 0.0;
+    rtdw->obsSpeedInt = 0.0;
+    rtdw->enc2PrevAngle = 0.0;
+}
+
 }  // namespace qelsensing
