@@ -19,7 +19,7 @@ struct CallData {
 // Inputs through the checked access (which raises for a missing one), then the output buffers.
 // An input whose port exists and has data is taken directly; any other goes to the checked access
 // for its error.
-bool fetchPorts(const BlockTable& table, SimStruct* block, CallData* call) {
+inline bool fetchPorts(const BlockTable& table, SimStruct* block, CallData* call) {
     const size_t numInputs = table.inputs.size();
     const InputPortRecord* inputs = block->inputs;
     const size_t hostInputs = inputs != nullptr ? static_cast<size_t>(std::max(block->sizes[kSizeNumInputPorts], 0)) : 0;
@@ -43,17 +43,6 @@ inline bool fetchArgument(ssDispatcherFn dispatcher, SimStruct* block, int k, Ca
 }
 
 }  // namespace
-
-bool blockRateHit(const SimStruct* block, bool forUpdate) {
-    const SimStruct* counted = block->parent != nullptr ? block->parent : block;
-    if (counted->sizes[kSizeNumSampleTimes] < 1 || block->sampleTimeTaskIds == nullptr) return true;
-    const int task = block->sampleTimeTaskIds[0];
-    const SimStruct* root = block->root != nullptr ? block->root : block;
-    if (task < 0 || task >= root->sizes[kSizeNumSampleTimes]) return true;
-    const ModelInfo* info = block->mdlInfo != nullptr ? block->mdlInfo : root->mdlInfo;
-    if (info->majorTimeStep == 1) return info->sampleHits[task] != 0;
-    return !forUpdate;
-}
 
 void mdlSetupRuntimeResources(const BlockTable& table, SimStruct* block) {
     void* workRecord = workRecordOf(block);

@@ -13,7 +13,16 @@ inline constexpr int kParameterTid = -5;      // the host's parameter call: mode
 
 // The sample-hit test of the block's first sample time, as the plants apply it to their output
 // and update calls. In a minor time step it passes for outputs and fails for the update.
-bool blockRateHit(const SimStruct* block, bool forUpdate);
+inline bool blockRateHit(const SimStruct* block, bool forUpdate) {
+    const SimStruct* counted = block->parent != nullptr ? block->parent : block;
+    if (counted->sizes[kSizeNumSampleTimes] < 1 || block->sampleTimeTaskIds == nullptr) return true;
+    const int task = block->sampleTimeTaskIds[0];
+    const SimStruct* root = block->root != nullptr ? block->root : block;
+    if (task < 0 || task >= root->sizes[kSizeNumSampleTimes]) return true;
+    const ModelInfo* info = block->mdlInfo != nullptr ? block->mdlInfo : root->mdlInfo;
+    if (info->majorTimeStep == 1) return info->sampleHits[task] != 0;
+    return !forUpdate;
+}
 
 void mdlSetupRuntimeResources(const BlockTable& table, SimStruct* block);
 void mdlStart(const BlockTable& table, SimStruct* block);

@@ -159,7 +159,12 @@ int BlockStructure::typeSize(int typeId) const {
 void BlockStructure::setArgument(int k, std::span<const double> values) {
     if (k < 0) throw std::invalid_argument("negative model argument index");
     if (static_cast<size_t>(k) >= arguments_.size()) arguments_.resize(static_cast<size_t>(k) + 1);
-    argumentPointers_.resize(arguments_.size(), nullptr);
+    if (arguments_.size() > numArgumentPointers_) {
+        auto pointers = std::make_unique<double*[]>(arguments_.size());   // value-initialised: null
+        std::copy_n(argumentPointers_.get(), numArgumentPointers_, pointers.get());
+        argumentPointers_ = std::move(pointers);
+        numArgumentPointers_ = arguments_.size();
+    }
     auto& argument = arguments_[static_cast<size_t>(k)];
     if (argument.has_value() && argument->size() == values.size()) {
         std::copy(values.begin(), values.end(), argument->begin());

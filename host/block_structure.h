@@ -140,7 +140,7 @@ public:
     void clearArgument(int k);   // code 51 then answers 0 for it
     // Null when argument k is not set or empty.
     double* argumentData(int k) {
-        return static_cast<size_t>(k) < argumentPointers_.size() ? argumentPointers_[static_cast<size_t>(k)] : nullptr;
+        return static_cast<size_t>(k) < numArgumentPointers_ ? argumentPointers_[static_cast<size_t>(k)] : nullptr;
     }
     int numArguments() const { return static_cast<int>(arguments_.size()); }
 
@@ -203,7 +203,10 @@ private:
     std::vector<double> derivatives_;
     std::vector<std::unique_ptr<std::max_align_t[]>> workData_;
     std::vector<std::optional<std::vector<double>>> arguments_;
-    std::vector<double*> argumentPointers_;   // data of each argument; null when unset or empty
+    // The data of each argument, null when unset or empty: what code 51 answers. A bare pointer
+    // and count, read at every fetch; kept equal to arguments_ by setArgument and clearArgument.
+    std::unique_ptr<double*[]> argumentPointers_;
+    size_t numArgumentPointers_ = 0;
 
     int nextTypeId_ = 100;
     std::vector<std::pair<int, int>> typeSizes_;   // handed-out type id, registered bytes (-1: none yet)
