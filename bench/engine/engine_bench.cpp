@@ -2,7 +2,13 @@
 // second through the plug-ins and the stand-in host, and the same loop with the model functions
 // called directly as the floor. Both record the scenario's logged signals every 1e-4 s.
 //
-//   build/bin/engine_bench
+//   build/bin/engine_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//
+// On a shared machine the times scatter; the run path's instruction count is repeatable and
+// serves for comparing two builds:
+//
+//   valgrind --tool=callgrind --toggle-collect='qelengine::Engine::advanceTo*' \
+//       build/bin/qelsim run --stop-time 0.02 --out /tmp/qel-callgrind --quiet
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
