@@ -7,8 +7,8 @@
 // On a shared machine the times scatter; the run path's instruction count is repeatable and
 // serves for comparing two builds:
 //
-//   valgrind --tool=callgrind --toggle-collect='qelengine::Engine::advanceTo*' \
-//       build/bin/qelsim run --stop-time 0.02 --out /tmp/qel-callgrind --quiet
+//   valgrind --tool=callgrind --toggle-collect='qelengine::Engine::advanceTo*'
+//       build/bin/qelsim run --stop-time 0.02 --out /tmp/qel-callgrind --quiet   (one line)
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
