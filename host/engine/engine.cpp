@@ -44,7 +44,7 @@ struct Engine::Node {
 };
 
 struct Engine::Call {
-    int node;
+    Node* node;
 };
 
 namespace {
@@ -317,7 +317,7 @@ void Engine::orderCalls() {
         path += spec_.blocks[static_cast<size_t>(order.loop.front())].name;
         throw EngineError("algebraic loop without a block whose outputs depend only on its states: " + path);
     }
-    for (int b : order.order) calls_.push_back({b});
+    for (int b : order.order) calls_.push_back({&nodes_[static_cast<size_t>(b)]});
 
     // The solver's stages compute the continuous blocks and the built-in blocks that feed them;
     // everything else holds its major-step outputs, and what is logged is recorded at major steps.
@@ -335,7 +335,7 @@ void Engine::orderCalls() {
         }
     }
     for (const Call& call : calls_) {
-        if (nodes_[static_cast<size_t>(call.node)].inMinorSteps) minorCalls_.push_back(call.node);
+        if (call.node->inMinorSteps) minorCalls_.push_back(call.node);
     }
 
     // Built-in blocks that reach no plug-in block are only looked at in the log: they are
@@ -356,9 +356,9 @@ void Engine::orderCalls() {
     int offset = 0;
     for (size_t b = 0; b < nodes_.size(); ++b) {
         Node& node = nodes_[b];
-        if (node.isPlugin()) pluginNodes_.push_back(static_cast<int>(b));
+        if (node.isPlugin()) pluginNodes_.push_back(&node);
         if (!node.hasStateOutputs()) continue;
-        stateBlocks_.push_back(static_cast<int>(b));
+        stateBlocks_.push_back(&node);
         node.stateOffset = offset;
         offset += node.numStates;
     }
@@ -523,16 +523,13 @@ void Engine::setHits() {
     rootInfo_->majorTimeStep = 1;
     rootInfo_->time = timeOfStep(step_);
     // A block's calls come at the hits of its fastest rate's task.
-    for (int b : pluginNodes_) {
-        Node& node = nodes_[static_cast<size_t>(b)];
-        node.due = hits[node.tid] != 0;
-    }
+    for (Node* node : pluginNodes_) node->due = hits[node->tid] != 0;
 }
 
 void Engine::majorOutputs(double t, bool recording) {
     const double tolerance = switchTolerance_;
     for (const Call& call : calls_) {
-        Node& node = nodes_[static_cast<size_t>(call.node)];
+        Node& node = *call.node;
         if (!node.isPlugin()) {
             if (node.onlyLogged && !recording) continue;
             evaluateBuiltin(*node.spec->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
@@ -550,8 +547,8 @@ void Engine::majorOutputs(double t, bool recording) {
 }
 
 void Engine::refreshStateOutputs() {
-    for (int b : stateBlocks_) {
-        Node& node = nodes_[static_cast<size_t>(b)];
+    for (Node* block : stateBlocks_) {
+        Node& node = *block;
         const double* snapshot = node.inputSnapshot.data();
         bool changed = false;
         // Bit for bit, like the saved values: -0.0 after 0.0 is a change, a NaN kept is none.
@@ -579,7 +576,7 @@ void Engine::recordRow(double t) {
 
 void Engine::updates() {
     for (const Call& call : calls_) {
-        Node& node = nodes_[static_cast<size_t>(call.node)];
+        Node& node = *call.node;
         if (!node.due) continue;
         node.updateSlot(node.simStruct, node.tid);
         if (root_->errorStatus != nullptr) failRunCall(node, "mdlUpdate");
@@ -590,8 +587,8 @@ void Engine::minorOutputs(double t) {
     rootInfo_->majorTimeStep = 0;
     rootInfo_->time = t;
     const double tolerance = switchTolerance_;
-    for (int b : minorCalls_) {
-        Node& node = nodes_[static_cast<size_t>(b)];
+    for (Node* block : minorCalls_) {
+        Node& node = *block;
         if (node.isPlugin()) {
             callOutputs(node);
         } else {
@@ -601,8 +598,8 @@ void Engine::minorOutputs(double t) {
 }
 
 void Engine::derivatives(double* into) {
-    for (int b : stateBlocks_) {
-        Node& node = nodes_[static_cast<size_t>(b)];
+    for (Node* block : stateBlocks_) {
+        Node& node = *block;
         node.derivativesSlot(node.simStruct);
         if (root_->errorStatus != nullptr) failRunCall(node, "mdlDerivatives");
         std::copy_n(node.stateDerivatives, node.numStates, into + node.stateOffset);
@@ -612,8 +609,8 @@ void Engine::derivatives(double* into) {
 // Writes stage(i) into every continuous state i, in the blocks' own vectors.
 template <class Stage>
 inline void Engine::setStates(Stage stage) {
-    for (int b : stateBlocks_) {
-        const Node& node = nodes_[static_cast<size_t>(b)];
+    for (const Node* block : stateBlocks_) {
+        const Node& node = *block;
         double* x = node.states;
         const size_t offset = static_cast<size_t>(node.stateOffset);
         for (size_t i = 0; i < static_cast<size_t>(node.numStates); ++i) x[i] = stage(offset + i);
@@ -626,8 +623,8 @@ void Engine::integrate() {
     double* x0 = x0_.data();
     const double* k1 = k1_.data();
     // x0 holds x(t_n); the blocks' own vectors carry each stage's states.
-    for (int b : stateBlocks_) {
-        const Node& node = nodes_[static_cast<size_t>(b)];
+    for (const Node* block : stateBlocks_) {
+        const Node& node = *block;
         std::copy_n(node.states, node.numStates, x0 + node.stateOffset);
     }
     derivatives(k1_.data());

@@ -170,12 +170,13 @@ private:
     std::vector<std::shared_ptr<qelhost::Plugin>> plugins_;
     std::vector<Node> nodes_;
     std::vector<Call> calls_;          // major-step order
-    std::vector<int> minorCalls_;      // the blocks computed in the solver's stages, in that order
+    std::vector<Node*> minorCalls_;    // the blocks computed in the solver's stages, in that order
     std::vector<int> taskEvery_;       // steps between hits of each task
     std::vector<int> taskPhase_;       // step_ modulo taskEvery_, kept by counting
     int64_t logPhase_ = 0;             // step_ modulo logEvery
-    std::vector<int> pluginNodes_;     // the plug-in blocks, in model order
-    std::vector<int> stateBlocks_;     // blocks with continuous states
+    // The run path's block lists point into nodes_, which keeps its size once built.
+    std::vector<Node*> pluginNodes_;   // the plug-in blocks, in model order
+    std::vector<Node*> stateBlocks_;   // blocks with continuous states
     size_t numStates_ = 0;             // all of them, blocks in order
     std::vector<double> x0_, k1_, k2_, k3_, k4_;
     // The top model's root structure and model info: every block's error status and flags.
