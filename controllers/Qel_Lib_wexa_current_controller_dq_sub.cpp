@@ -21,11 +21,11 @@ constexpr double kSpeedConversion = 0.016666666666666666;
 constexpr double kElectricalSpeedFactor = 0.10471975511965977;   // 2π/60
 constexpr double kOutputGain = 1.35;
 
-const MapStateSpec kMapStates[] = {
+const MapStateInfo kMapStates[] = {
     {false, offsetof(Rtdw, integratorStateQ), 0, 0, -1, 0},
     {false, offsetof(Rtdw, integratorStateD), 0, 0, -1, 0},
 };
-const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 0}};
+const MapSampleTimeInfo kMapSampleTimes[] = {{1e-4, 0}};
 const uint8_t kSystemTaskRates[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 1, false, kSystemTaskRates,
                                              {0xD8030978, 0xA7AECE6F, 0xD74BD263, 0x9C409DC2}};

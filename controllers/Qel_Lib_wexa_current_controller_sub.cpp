@@ -14,10 +14,10 @@ constexpr double kIntegratorInitialCondition = 0.0;
 constexpr double kReferenceLimitFactor = 3.0;
 constexpr double kOutputLimitFactor = 0.95;
 
-const MapStateSpec kMapStates[] = {
+const MapStateInfo kMapStates[] = {
     {false, offsetof(Rtdw, integratorState), 0, 0, -1, 0},
 };
-const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 1}};
+const MapSampleTimeInfo kMapSampleTimes[] = {{1e-4, 1}};
 const uint8_t kSystemTaskRates[] = {1, 1, 1, 1, 1, 1, 1, 0};
 const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 1, false, kSystemTaskRates,
                                              {0x13EE8852, 0x6D795BF2, 0xBDC6662A, 0xB5D4D27B}};

@@ -12,14 +12,14 @@ namespace {
 constexpr double kPositionConversion = 0.002777777777777778;
 constexpr double kSpeedConversion = 0.016666666666666666;
 
-const MapStateSpec kMapStates[] = {
+const MapStateInfo kMapStates[] = {
     {false, offsetof(Rtdw, integratorStateQ), 0, 0, -1, 0},
     {false, offsetof(Rtdw, integratorStateD), 0, 0, -1, 0},
     {false, offsetof(Rtdw, speedIntegratorState), 0, 0, -1, 0},
     {false, offsetof(Rtdw, saturatedHighPrev), 1, 0, 0, 0},
     {false, offsetof(Rtdw, saturatedLowPrev), 1, 0, 0, 1},
 };
-const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 0}};
+const MapSampleTimeInfo kMapSampleTimes[] = {{1e-4, 0}};
 const uint8_t kSystemTaskRates[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 2, true, kSystemTaskRates,
                                              {0x345D48DB, 0xDABD3AA0, 0x74C562DB, 0x96623882}};

@@ -13,13 +13,13 @@ constexpr int kComputingRate = 1;
 constexpr double kPositionConversion = 0.002777777777777778;
 constexpr double kSpeedConversion = 0.016666666666666666;
 
-const MapStateSpec kMapStates[] = {
+const MapStateInfo kMapStates[] = {
     {false, offsetof(Rtdw, currentIntegratorState), 0, 0, -1, 0},
     {false, offsetof(Rtdw, speedIntegratorState), 0, 0, -1, 0},
     {false, offsetof(Rtdw, saturatedHighPrev), 1, 0, 0, 0},
     {false, offsetof(Rtdw, saturatedLowPrev), 1, 0, 0, 1},
 };
-const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 1}};
+const MapSampleTimeInfo kMapSampleTimes[] = {{1e-4, 1}};
 const uint8_t kSystemTaskRates[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
 const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 2, true, kSystemTaskRates,
                                              {0xF36D3F7D, 0x655C4531, 0x54503132, 0xB86578A4}};

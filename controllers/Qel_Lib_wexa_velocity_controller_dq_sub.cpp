@@ -15,14 +15,14 @@ constexpr double kSpeedConversion = 0.016666666666666666;
 constexpr double kPhaseCurrentGain = 0.6666666666666666;
 constexpr double kOutputGain = 1.35;
 
-const MapStateSpec kMapStates[] = {
+const MapStateInfo kMapStates[] = {
     {false, offsetof(Rtdw, integratorStateQ), 0, 0, -1, 0},
     {false, offsetof(Rtdw, integratorStateD), 0, 0, -1, 0},
     {false, offsetof(Rtdw, speedIntegratorState), 0, 0, -1, 0},
     {false, offsetof(Rtdw, saturatedHighPrev), 1, 0, 0, 0},
     {false, offsetof(Rtdw, saturatedLowPrev), 1, 0, 0, 1},
 };
-const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 1}};
+const MapSampleTimeInfo kMapSampleTimes[] = {{1e-4, 1}};
 const uint8_t kSystemTaskRates[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
 const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 2, true, kSystemTaskRates,
                                              {0x2B10C70A, 0xF2CAB392, 0xA52ABB68, 0xD90A6415}};

@@ -12,13 +12,13 @@ constexpr int kComputingRate = 1;
 // Multiplied by the literal, not divided by 60: the two round differently.
 constexpr double kSpeedConversion = 0.016666666666666666;
 
-const MapStateSpec kMapStates[] = {
+const MapStateInfo kMapStates[] = {
     {false, offsetof(Rtdw, currentIntegratorState), 0, 0, -1, 0},
     {false, offsetof(Rtdw, speedIntegratorState), 0, 0, -1, 0},
     {false, offsetof(Rtdw, saturatedHighPrev), 1, 0, 0, 0},
     {false, offsetof(Rtdw, saturatedLowPrev), 1, 0, 0, 1},
 };
-const MapSampleTimeSpec kMapSampleTimes[] = {{1e-4, 1}};
+const MapSampleTimeInfo kMapSampleTimes[] = {{1e-4, 1}};
 const uint8_t kSystemTaskRates[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
 const ModelMapDescription kMapDescription = {kMapStates, kMapSampleTimes, 2, true, kSystemTaskRates,
                                              {0x54E4DD6F, 0xDD6B01A0, 0xAD86A2DA, 0x5305ACEE}};

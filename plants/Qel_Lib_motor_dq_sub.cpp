@@ -26,7 +26,7 @@ constexpr double kInverseClarkeBetaC = -0.8660254037844386;
 
 enum State { kThetaM = 0, kIq = 1, kId = 2, kOmegaM = 3 };
 
-constexpr MapStateSpec kMapStates[] = {
+constexpr MapStateInfo kMapStates[] = {
     {true, kThetaM, 0, 0, -1, 0},
     {true, kOmegaM, 0, 0, -1, 0},
     {false, offsetof(Rtdw, enc3PrevAngle), 0, 1, -1, 0},
@@ -40,7 +40,7 @@ constexpr MapStateSpec kMapStates[] = {
     {false, offsetof(Rtdw, enc2SpeedFilt), 0, 1, -1, 0},
 };
 static_assert(std::size(kMapStates) == 11);
-constexpr MapSampleTimeSpec kMapSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
+constexpr MapSampleTimeInfo kMapSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
 constexpr uint8_t kSystemTaskRates[] = {0, 0, 0, 0};
 const ModelMapDescription kMapDescription = {
     kMapStates, kMapSampleTimes, 1, false, kSystemTaskRates, {0x0CF495C6, 0x254FAB05, 0x5D3F13D4, 0x805C8460}};

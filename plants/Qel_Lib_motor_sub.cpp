@@ -12,7 +12,7 @@ namespace {
 
 enum State { kThetaM = 0, kIArm = 1, kOmegaM = 2 };
 
-constexpr MapStateSpec kMapStates[] = {
+constexpr MapStateInfo kMapStates[] = {
     {true, kThetaM, 0, 0, -1, 0},
     {true, kIArm, 0, 0, -1, 0},
     {true, kOmegaM, 0, 0, -1, 0},
@@ -25,7 +25,7 @@ constexpr MapStateSpec kMapStates[] = {
     {false, offsetof(Rtdw, enc2SpeedFilt), 0, 1, -1, 0},
 };
 static_assert(std::size(kMapStates) == 10);
-constexpr MapSampleTimeSpec kMapSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
+constexpr MapSampleTimeInfo kMapSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
 constexpr uint8_t kSystemTaskRates[] = {0, 0, 0, 0};
 const ModelMapDescription kMapDescription = {
     kMapStates, kMapSampleTimes, 1, false, kSystemTaskRates, {0x84C9AD91, 0x63E2CF06, 0x2D60976A, 0x9F550979}};

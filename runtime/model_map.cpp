@@ -24,18 +24,18 @@ const uint64_t kEmptyTable[1] = {};
 ModelMap::ModelMap(const ModelMapDescription& description) : description_(description) {
     const size_t numStates = description.states.size();
     for (size_t i = 0; i < numStates; ++i) {
-        const MapStateSpec& spec = description.states[i];
+        const MapStateInfo& config = description.states[i];
         ModelMapStateEntry& entry = states_[i];
         entry.addressIndex = static_cast<uint32_t>(i);
-        entry.contStateStart = spec.continuous ? static_cast<int32_t>(spec.index) : -1;
+        entry.contStateStart = config.continuous ? static_cast<int32_t>(config.index) : -1;
         entry.blockPath = kBlockPath;
-        entry.stateName = spec.continuous ? kEmptyText : "DSTATE";
+        entry.stateName = config.continuous ? kEmptyText : "DSTATE";
         entry.pathAlias = kEmptyText;
-        entry.dataTypeIndex = spec.dataTypeIndex;
-        entry.sampleTimeIndex = spec.sampleTimeIndex;
-        entry.continuous = spec.continuous ? 1 : 0;
-        entry.hierarchyIndex = spec.hierarchyIndex;
-        entry.elementIndex = spec.elementIndex;
+        entry.dataTypeIndex = config.dataTypeIndex;
+        entry.sampleTimeIndex = config.sampleTimeIndex;
+        entry.continuous = config.continuous ? 1 : 0;
+        entry.hierarchyIndex = config.hierarchyIndex;
+        entry.elementIndex = config.elementIndex;
     }
     // Terminating entry: a reader walking the table stops at the null texts.
     states_[numStates] = {0, -1, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0, 0, -1, 0};
@@ -78,9 +78,9 @@ void ModelMap::fill(const ModelMapInstanceView& view, void* rtdw, double* x, voi
     info.staticMap = &static_;
 
     for (size_t i = 0; i < description_.states.size(); ++i) {
-        const MapStateSpec& spec = description_.states[i];
-        view.addressTable[i] = spec.continuous ? static_cast<void*>(x + spec.index)
-                                               : static_cast<void*>(static_cast<unsigned char*>(rtdw) + spec.index);
+        const MapStateInfo& config = description_.states[i];
+        view.addressTable[i] = config.continuous ? static_cast<void*>(x + config.index)
+                                               : static_cast<void*>(static_cast<unsigned char*>(rtdw) + config.index);
     }
     info.addressTable = view.addressTable.data();
 

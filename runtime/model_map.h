@@ -139,7 +139,7 @@ struct ModelMapInfo {
 }  // extern "C"
 
 // What a model says about its map; the runtime turns it into the constant tables above.
-struct MapStateSpec {
+struct MapStateInfo {
     bool continuous;            // true: continuous state `index`; false: rtdw member at byte `index`
     uint32_t index;
     uint16_t dataTypeIndex;     // 0 double, 1 boolean
@@ -148,14 +148,14 @@ struct MapStateSpec {
     uint32_t elementIndex;
 };
 
-struct MapSampleTimeSpec {
+struct MapSampleTimeInfo {
     double period;
     int8_t taskIndex;
 };
 
 struct ModelMapDescription {
-    std::span<const MapStateSpec> states;
-    std::span<const MapSampleTimeSpec> sampleTimes;
+    std::span<const MapStateInfo> states;
+    std::span<const MapSampleTimeInfo> sampleTimes;
     uint16_t numDataTypes;      // 1: double; 2: double and boolean
     bool hasLimitGroup;         // the "upperLimit"/"lowerLimit" hierarchy of the cascade controllers
     // Entries 1..n-1 of the system-task table, as the model rate whose global task id they take.

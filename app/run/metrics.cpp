@@ -13,13 +13,13 @@ constexpr double kDefaultBandFraction = 0.02;
 constexpr double kFinalWindowFraction = 0.1;
 
 // Mean of reference − measured over the rows in [from, to] whose time lies in the last tenth.
-double meanError(const qelengine::SignalLog& log, const AnalysisSpec& spec, size_t from, size_t to) {
+double meanError(const qelengine::SignalLog& log, const AnalysisConfig& config, size_t from, size_t to) {
     const double start = log.time[from] + (1.0 - kFinalWindowFraction) * (log.time[to] - log.time[from]);
     double total = 0.0;
     size_t count = 0;
     for (size_t row = from; row <= to; ++row) {
         if (log.time[row] < start) continue;
-        total += log.at(row, spec.referenceColumn) - log.at(row, spec.measuredColumn);
+        total += log.at(row, config.referenceColumn) - log.at(row, config.measuredColumn);
         ++count;
     }
     return count > 0 ? total / static_cast<double>(count) : 0.0;
@@ -27,12 +27,12 @@ double meanError(const qelengine::SignalLog& log, const AnalysisSpec& spec, size
 
 // Time from `origin` until the error stays within the band up to row `last`; none when the last
 // row is still outside.
-std::optional<double> timeToStayWithin(const qelengine::SignalLog& log, const AnalysisSpec& spec, size_t first, size_t last,
+std::optional<double> timeToStayWithin(const qelengine::SignalLog& log, const AnalysisConfig& config, size_t first, size_t last,
                                        double band, double origin) {
     size_t outside = first;
     bool anyOutside = false;
     for (size_t row = first; row <= last; ++row) {
-        const double error = log.at(row, spec.referenceColumn) - log.at(row, spec.measuredColumn);
+        const double error = log.at(row, config.referenceColumn) - log.at(row, config.measuredColumn);
         if (!(std::fabs(error) <= band)) {
             outside = row;
             anyOutside = true;
@@ -62,37 +62,37 @@ nlohmann::ordered_json optionalNumber(const std::optional<double>& value) {
 
 }  // namespace
 
-StepMetrics analyseStep(const qelengine::SignalLog& log, const AnalysisSpec& spec) {
+StepMetrics analyseStep(const qelengine::SignalLog& log, const AnalysisConfig& config) {
     StepMetrics m;
-    m.name = spec.name;
-    m.unit = spec.unit;
-    m.reference = spec.reference.text;
-    m.measured = spec.measured.text;
+    m.name = config.name;
+    m.unit = config.unit;
+    m.reference = config.reference.text;
+    m.measured = config.measured.text;
     const size_t rows = log.time.size();
     if (rows == 0) return m;
     const size_t lastRow = rows - 1;
-    m.finalReference = log.at(lastRow, spec.referenceColumn);
-    m.finalMeasured = log.at(lastRow, spec.measuredColumn);
+    m.finalReference = log.at(lastRow, config.referenceColumn);
+    m.finalMeasured = log.at(lastRow, config.measuredColumn);
 
     // The rows before the disturbance belong to the reference step.
     size_t stepLast = lastRow;
-    if (spec.disturbanceTime) {
-        m.disturbanceTime = *spec.disturbanceTime;
-        while (stepLast > 0 && log.time[stepLast] >= *spec.disturbanceTime) --stepLast;
+    if (config.disturbanceTime) {
+        m.disturbanceTime = *config.disturbanceTime;
+        while (stepLast > 0 && log.time[stepLast] >= *config.disturbanceTime) --stepLast;
     }
-    const double initialReference = log.at(0, spec.referenceColumn);
+    const double initialReference = log.at(0, config.referenceColumn);
     size_t stepRow = 0;
-    while (stepRow <= stepLast && log.at(stepRow, spec.referenceColumn) == initialReference) ++stepRow;
+    while (stepRow <= stepLast && log.at(stepRow, config.referenceColumn) == initialReference) ++stepRow;
     if (stepRow > stepLast) {
         stepRow = 0;   // the reference never moves: the step goes from where the signal starts
-        m.initialValue = log.at(0, spec.measuredColumn);
+        m.initialValue = log.at(0, config.measuredColumn);
     } else {
         m.initialValue = initialReference;
     }
     m.stepTime = log.time[stepRow];
-    m.targetValue = log.at(stepLast, spec.referenceColumn);
+    m.targetValue = log.at(stepLast, config.referenceColumn);
     const double height = m.targetValue - m.initialValue;
-    m.band = spec.band > 0.0 ? spec.band : kDefaultBandFraction * std::max(std::fabs(height), std::fabs(m.targetValue));
+    m.band = config.band > 0.0 ? config.band : kDefaultBandFraction * std::max(std::fabs(height), std::fabs(m.targetValue));
     if (m.band == 0.0) m.band = 1e-9;
 
     if (height != 0.0) {
@@ -100,7 +100,7 @@ StepMetrics analyseStep(const qelengine::SignalLog& log, const AnalysisSpec& spe
         std::optional<double> t90;
         double peak = 0.0;
         for (size_t row = stepRow; row <= stepLast; ++row) {
-            const double progress = (log.at(row, spec.measuredColumn) - m.initialValue) / height;
+            const double progress = (log.at(row, config.measuredColumn) - m.initialValue) / height;
             if (!t10 && progress >= 0.1) t10 = log.time[row];
             if (!t90 && progress >= 0.9) t90 = log.time[row];
             peak = std::max(peak, progress - 1.0);
@@ -108,17 +108,17 @@ StepMetrics analyseStep(const qelengine::SignalLog& log, const AnalysisSpec& spe
         if (t10 && t90) m.riseTime = *t90 - *t10;
         m.overshootPercent = peak * 100.0;
     }
-    m.settlingTime = timeToStayWithin(log, spec, stepRow, stepLast, m.band, m.stepTime);
-    m.stepError = meanError(log, spec, stepRow, stepLast);
+    m.settlingTime = timeToStayWithin(log, config, stepRow, stepLast, m.band, m.stepTime);
+    m.stepError = meanError(log, config, stepRow, stepLast);
 
-    if (spec.disturbanceTime && stepLast < lastRow) {
+    if (config.disturbanceTime && stepLast < lastRow) {
         const size_t first = stepLast + 1;
         for (size_t row = first; row <= lastRow; ++row) {
-            const double error = log.at(row, spec.referenceColumn) - log.at(row, spec.measuredColumn);
+            const double error = log.at(row, config.referenceColumn) - log.at(row, config.measuredColumn);
             m.peakDeviation = std::max(m.peakDeviation, std::fabs(error));
         }
-        m.recoveryTime = timeToStayWithin(log, spec, first, lastRow, m.band, *spec.disturbanceTime);
-        m.steadyStateError = meanError(log, spec, first, lastRow);
+        m.recoveryTime = timeToStayWithin(log, config, first, lastRow, m.band, *config.disturbanceTime);
+        m.steadyStateError = meanError(log, config, first, lastRow);
     } else {
         m.steadyStateError = m.stepError;
     }

@@ -40,7 +40,7 @@ struct StepMetrics {
     double steadyStateError = 0.0;       // reference − measured, mean over the last 10 % of the run
 };
 
-StepMetrics analyseStep(const qelengine::SignalLog& log, const AnalysisSpec& spec);
+StepMetrics analyseStep(const qelengine::SignalLog& log, const AnalysisConfig& config);
 
 struct RunTiming {
     double simulatedSeconds = 0.0;

@@ -47,7 +47,7 @@ constexpr int kLeftPixels = 140;
 constexpr int kLegendPixels = 300;
 constexpr double kCharacterScale = 0.55;
 
-std::string axisLabel(const PlotPanelSpec& panel) {
+std::string axisLabel(const PlotPanelConfig& panel) {
     if (panel.unit.empty()) return panel.title;
     return panel.title + " [" + panel.unit + "]";
 }
@@ -57,7 +57,7 @@ std::string axisLabel(const PlotPanelSpec& panel) {
 void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qelengine::SignalLog& log) {
     if (plan.panels.empty() || log.time.size() < 2) throw InputError(file.string() + ": nothing to plot");
     std::set<int> referenceColumns;
-    for (const AnalysisSpec& spec : plan.analysis) referenceColumns.insert(spec.referenceColumn);
+    for (const AnalysisConfig& config : plan.analysis) referenceColumns.insert(config.referenceColumn);
 
     const int numPanels = static_cast<int>(plan.panels.size());
     int heightPixels = kTitlePixels + kBottomPixels + kPanelPixels * numPanels;
@@ -89,7 +89,7 @@ void writePlot(const std::filesystem::path& file, const RunPlan& plan, const qel
     std::vector<double> values;
 
     for (int p = 0; p < numPanels; ++p) {
-        const PlotPanelSpec& panel = plan.panels[static_cast<size_t>(p)];
+        const PlotPanelConfig& panel = plan.panels[static_cast<size_t>(p)];
         double t0 = runStart;
         double t1 = runEnd;
         if (panel.timeRange) {

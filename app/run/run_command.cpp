@@ -202,7 +202,7 @@ int run(const Options& options, char* argv0) {
 
     const qelengine::SignalLog& log = engine.log();
     std::vector<StepMetrics> metrics;
-    for (const AnalysisSpec& spec : plan.analysis) metrics.push_back(analyseStep(log, spec));
+    for (const AnalysisConfig& config : plan.analysis) metrics.push_back(analyseStep(log, config));
     const nlohmann::ordered_json summary = summaryJson(plan, log, metrics, timing);
 
     const std::filesystem::path outDir = options.out ? *options.out : std::filesystem::path("out") / plan.name;

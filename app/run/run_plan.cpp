@@ -14,7 +14,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 using qelengine::BuiltinKind;
-using qelengine::BuiltinSpec;
+using qelengine::BuiltinConfig;
 using qelengine::PortRef;
 
 constexpr double kDefaultStepSize = 1e-5;
@@ -198,23 +198,23 @@ private:
             const std::string path = "blocks." + name;
             if (!isIdentifier(name)) fail(path, "a block name must be letters, digits and '_', starting with a letter");
             if (!block.is_object()) fail(path, "expected an object");
-            qelengine::BlockSpec spec;
-            spec.name = name;
+            qelengine::BlockConfig config;
+            config.name = name;
             BlockEntry entry;
             entry.name = name;
             if (block.contains("model")) {
-                readPluginBlock(block, path, spec, entry);
+                readPluginBlock(block, path, config, entry);
             } else if (block.contains("type")) {
-                readBuiltinBlock(block, path, spec, entry);
+                readBuiltinBlock(block, path, config, entry);
             } else {
                 fail(path, "needs a \"model\" (a plug-in block) or a \"type\" (a built-in block)");
             }
-            plan_.model.blocks.push_back(std::move(spec));
+            plan_.model.blocks.push_back(std::move(config));
             entries_.push_back(entry);
         }
     }
 
-    void readPluginBlock(const Json& block, const std::string& path, qelengine::BlockSpec& spec, BlockEntry& entry) {
+    void readPluginBlock(const Json& block, const std::string& path, qelengine::BlockConfig& config, BlockEntry& entry) {
         checkKeys(block, path, {"model", "arguments", "description"});
         const std::string model = text(block["model"], path + ".model");
         const BlockInfo* info = findBlock(model);
@@ -224,9 +224,9 @@ private:
             fail(path + ".model", "unknown model '" + model + "' (known: " + joinNames(known) + ")");
         }
         entry.info = info;
-        spec.plugin = pluginPath(pluginDir_, *info);
-        for (const PortInfo& port : info->inputs) spec.inputNames.emplace_back(port.name);
-        for (const PortInfo& port : info->outputs) spec.outputNames.emplace_back(port.name);
+        config.plugin = pluginPath(pluginDir_, *info);
+        for (const PortInfo& port : info->inputs) config.inputNames.emplace_back(port.name);
+        for (const PortInfo& port : info->outputs) config.outputNames.emplace_back(port.name);
 
         const std::string argumentsPath = path + ".arguments";
         if (!block.contains("arguments")) fail(argumentsPath, "missing");
@@ -258,11 +258,11 @@ private:
                     fail(where, "expected " + std::to_string(argument.width) + " numbers, got " + std::to_string(values.size()));
                 }
             }
-            spec.arguments.push_back(std::move(values));
+            config.arguments.push_back(std::move(values));
         }
     }
 
-    void readBuiltinBlock(const Json& block, const std::string& path, qelengine::BlockSpec& spec, BlockEntry& entry) {
+    void readBuiltinBlock(const Json& block, const std::string& path, qelengine::BlockConfig& config, BlockEntry& entry) {
         const std::string typeName = text(block["type"], path + ".type");
         const BuiltinType* type = findBuiltinType(typeName);
         if (type == nullptr) {
@@ -295,7 +295,7 @@ private:
             fail(path + ".interpolation", "expected \"linear\" or \"hold\", got '" + mode + "'");
         };
 
-        BuiltinSpec builtin;
+        BuiltinConfig builtin;
         builtin.kind = type->kind;
         switch (type->kind) {
             case BuiltinKind::constant:
@@ -346,11 +346,11 @@ private:
             case BuiltinKind::dq:
                 break;
         }
-        const std::string problem = qelengine::builtinSpecProblem(builtin);
+        const std::string problem = qelengine::builtinConfigProblem(builtin);
         if (!problem.empty()) fail(path, problem);
         entry.builtin = type;
         entry.numBuiltinInputs = qelengine::builtinNumInputs(builtin);
-        spec.builtin = std::move(builtin);
+        config.builtin = std::move(builtin);
     }
 
     int blockIndex(const std::string& name, const std::string& path) const {
@@ -366,8 +366,8 @@ private:
         if (entry.info != nullptr) {
             for (const PortInfo& port : input ? entry.info->inputs : entry.info->outputs) names.emplace_back(port.name);
         } else if (input) {
-            const auto& spec = *plan_.model.blocks[static_cast<size_t>(block)].builtin;
-            for (int p = 0; p < entry.numBuiltinInputs; ++p) names.push_back(qelengine::builtinInputName(spec, p));
+            const auto& config = *plan_.model.blocks[static_cast<size_t>(block)].builtin;
+            for (int p = 0; p < entry.numBuiltinInputs; ++p) names.push_back(qelengine::builtinInputName(config, p));
         } else {
             names.emplace_back(qelengine::kBuiltinOutputName);
         }
@@ -487,16 +487,16 @@ private:
             const Json& item = analysis[i];
             if (!item.is_object()) fail(path, "expected an object");
             checkKeys(item, path, {"name", "unit", "reference", "measured", "band", "disturbanceTime"});
-            AnalysisSpec spec;
-            spec.name = item.contains("name") ? text(item["name"], path + ".name") : "signal " + std::to_string(i + 1);
-            spec.unit = item.contains("unit") ? text(item["unit"], path + ".unit") : "";
+            AnalysisConfig config;
+            config.name = item.contains("name") ? text(item["name"], path + ".name") : "signal " + std::to_string(i + 1);
+            config.unit = item.contains("unit") ? text(item["unit"], path + ".unit") : "";
             if (!item.contains("reference")) fail(path + ".reference", "missing");
             if (!item.contains("measured")) fail(path + ".measured", "missing");
-            spec.reference = selection(item["reference"], path + ".reference");
-            spec.measured = selection(item["measured"], path + ".measured");
-            if (item.contains("band")) spec.band = positive(item, "band", path, std::nullopt);
-            if (item.contains("disturbanceTime")) spec.disturbanceTime = number(item["disturbanceTime"], path + ".disturbanceTime");
-            plan_.analysis.push_back(std::move(spec));
+            config.reference = selection(item["reference"], path + ".reference");
+            config.measured = selection(item["measured"], path + ".measured");
+            if (item.contains("band")) config.band = positive(item, "band", path, std::nullopt);
+            if (item.contains("disturbanceTime")) config.disturbanceTime = number(item["disturbanceTime"], path + ".disturbanceTime");
+            plan_.analysis.push_back(std::move(config));
         }
     }
 
@@ -505,18 +505,18 @@ private:
         if (!doc_.contains("plot")) {
             // One panel per analysed pair, then one per other logged signal.
             std::vector<bool> shown(plan_.logged.size(), false);
-            for (const AnalysisSpec& spec : plan_.analysis) {
-                PlotPanelSpec panel;
-                panel.title = spec.name;
-                panel.unit = spec.unit;
-                panel.entries.push_back({spec.reference, {"reference"}});
-                panel.entries.push_back({spec.measured, {"measured"}});
-                shown[static_cast<size_t>(spec.reference.logged)] = shown[static_cast<size_t>(spec.measured.logged)] = true;
+            for (const AnalysisConfig& config : plan_.analysis) {
+                PlotPanelConfig panel;
+                panel.title = config.name;
+                panel.unit = config.unit;
+                panel.entries.push_back({config.reference, {"reference"}});
+                panel.entries.push_back({config.measured, {"measured"}});
+                shown[static_cast<size_t>(config.reference.logged)] = shown[static_cast<size_t>(config.measured.logged)] = true;
                 plan_.panels.push_back(std::move(panel));
             }
             for (size_t i = 0; i < plan_.logged.size(); ++i) {
                 if (shown[i]) continue;
-                PlotPanelSpec panel;
+                PlotPanelConfig panel;
                 panel.title = plan_.logged[i].name;
                 panel.entries.push_back({{plan_.logged[i].name, static_cast<int>(i), -1}, {}});
                 plan_.panels.push_back(std::move(panel));
@@ -536,7 +536,7 @@ private:
             const Json& item = panels[i];
             if (!item.is_object()) fail(path, "expected an object");
             checkKeys(item, path, {"title", "unit", "signals", "timeRange"});
-            PlotPanelSpec panel;
+            PlotPanelConfig panel;
             panel.title = item.contains("title") ? text(item["title"], path + ".title") : "";
             panel.unit = item.contains("unit") ? text(item["unit"], path + ".unit") : "";
             if (item.contains("timeRange")) {
@@ -551,7 +551,7 @@ private:
             for (size_t s = 0; s < signals.size(); ++s) {
                 const std::string where = path + ".signals[" + std::to_string(s) + "]";
                 const Json& signal = signals[s];
-                PlotPanelSpec::Entry entry;
+                PlotPanelConfig::Entry entry;
                 if (signal.is_object()) {
                     checkKeys(signal, where, {"signal", "label", "labels"});
                     if (!signal.contains("signal")) fail(where + ".signal", "missing");
@@ -614,22 +614,22 @@ void assignColumns(RunPlan& plan, const qelengine::Engine& engine) {
         return signal.firstColumn + std::max(selection.element, 0);
     };
     for (size_t i = 0; i < plan.analysis.size(); ++i) {
-        AnalysisSpec& spec = plan.analysis[i];
+        AnalysisConfig& config = plan.analysis[i];
         const std::string where = "analysis[" + std::to_string(i) + "]";
-        for (const SignalSelection* selection : {&spec.reference, &spec.measured}) {
+        for (const SignalSelection* selection : {&config.reference, &config.measured}) {
             const LoggedSignal& signal = plan.logged[static_cast<size_t>(selection->logged)];
             if (selection->element < 0 && signal.width != 1) {
                 throw InputError(plan.origin + ": " + where + ": '" + selection->text + "' has " + std::to_string(signal.width) +
                                  " elements; name one as " + selection->text + "[i]");
             }
         }
-        spec.referenceColumn = columnOf(spec.reference, where + ".reference");
-        spec.measuredColumn = columnOf(spec.measured, where + ".measured");
+        config.referenceColumn = columnOf(config.reference, where + ".reference");
+        config.measuredColumn = columnOf(config.measured, where + ".measured");
     }
     for (size_t i = 0; i < plan.panels.size(); ++i) {
-        PlotPanelSpec& panel = plan.panels[i];
+        PlotPanelConfig& panel = plan.panels[i];
         panel.lines.clear();
-        for (const PlotPanelSpec::Entry& entry : panel.entries) {
+        for (const PlotPanelConfig::Entry& entry : panel.entries) {
             const LoggedSignal& signal = plan.logged[static_cast<size_t>(entry.signal.logged)];
             const std::string where = "plot.panels[" + std::to_string(i) + "]";
             if (entry.signal.element >= 0) {

@@ -31,7 +31,7 @@ struct SignalSelection {
     int element = -1;        // -1: the whole signal
 };
 
-struct AnalysisSpec {
+struct AnalysisConfig {
     std::string name;                      // "position"
     std::string unit;                      // "deg"
     SignalSelection reference, measured;
@@ -46,7 +46,7 @@ struct PlotLine {
     std::string label;
 };
 
-struct PlotPanelSpec {
+struct PlotPanelConfig {
     struct Entry {
         SignalSelection signal;
         std::vector<std::string> labels;   // one per element drawn; empty: the signal's name
@@ -62,14 +62,14 @@ struct RunPlan {
     std::string name;
     std::string description;
     std::string origin;                     // where the scenario came from, for messages
-    qelengine::ModelSpec model;
+    qelengine::ModelConfig model;
     double stopTime = 0.0;
     int64_t stopStep = 0;
     std::vector<LoggedSignal> logged;
     std::vector<std::string> columnNames;   // one per logged value: "motor.measuredCurrent[0]"
-    std::vector<AnalysisSpec> analysis;
+    std::vector<AnalysisConfig> analysis;
     std::string plotTitle;
-    std::vector<PlotPanelSpec> panels;
+    std::vector<PlotPanelConfig> panels;
 };
 
 struct RunOverrides {

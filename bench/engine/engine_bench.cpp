@@ -34,7 +34,7 @@ qelsim::run::RunPlan defaultPlan() {
 }
 
 // The scenario's values by block name, so the direct loop runs on exactly the same numbers.
-const qelengine::BlockSpec& blockNamed(const qelengine::ModelSpec& model, const char* name) {
+const qelengine::BlockConfig& blockNamed(const qelengine::ModelConfig& model, const char* name) {
     for (const auto& block : model.blocks) {
         if (block.name == name) return block;
     }
@@ -45,7 +45,7 @@ const qelengine::BlockSpec& blockNamed(const qelengine::ModelSpec& model, const 
 // model functions called directly and a bare top-model structure for their rate tests.
 class DirectLoop {
 public:
-    explicit DirectLoop(const qelengine::ModelSpec& model) : h_(model.stepSize), logEvery_(model.logEvery) {
+    explicit DirectLoop(const qelengine::ModelConfig& model) : h_(model.stepSize), logEvery_(model.logEvery) {
         const auto& motor = blockNamed(model, "motor").arguments;
         for (size_t k = 0; k < motor.size(); ++k) motorArgs_[k] = motor[k][0];
         table_ = motor[11];
@@ -168,7 +168,7 @@ private:
     std::array<double, 17> motorArgs_{};
     std::vector<double> table_;
     std::array<double, 11> controllerArgs_{};
-    qelengine::BuiltinSpec reference_, load_;
+    qelengine::BuiltinConfig reference_, load_;
 
     SimStruct root_{};
     ModelInfo info_{};

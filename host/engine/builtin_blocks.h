@@ -14,7 +14,7 @@ namespace qelengine {
 
 enum class BuiltinKind { constant, step, ramp, sine, table, gain, sum, dq };
 
-struct BuiltinSpec {
+struct BuiltinConfig {
     BuiltinKind kind = BuiltinKind::constant;
     std::vector<double> value;       // constant: one value per output element
     double time = 0.0;               // step: switching time; ramp: start time (s)
@@ -37,24 +37,24 @@ std::string_view builtinKindName(BuiltinKind kind);
 // Port counts and names: sources have one output "out" and no input; gain has "in" → "out"; sum
 // has "in1" .. "inN" → "out"; dq has "abc" (three phase values) and "angle" (electrical angle,
 // rad) → "out" (d and q, amplitude-invariant, with the plant's own transform).
-int builtinNumInputs(const BuiltinSpec& spec);
-std::string builtinInputName(const BuiltinSpec& spec, int port);
+int builtinNumInputs(const BuiltinConfig& config);
+std::string builtinInputName(const BuiltinConfig& config, int port);
 inline constexpr std::string_view kBuiltinOutputName = "out";
 
 // The output width; 0 for gain and sum, which take the width of their inputs.
-int builtinSourceWidth(const BuiltinSpec& spec);
+int builtinSourceWidth(const BuiltinConfig& config);
 // The width an input must have; 0 when it takes any width (gain, sum).
-int builtinInputWidth(const BuiltinSpec& spec, int port);
+int builtinInputWidth(const BuiltinConfig& config, int port);
 
 // What is wrong with the block's parameters ("" when they are usable), e.g. a table whose times
 // do not increase.
-std::string builtinSpecProblem(const BuiltinSpec& spec);
+std::string builtinConfigProblem(const BuiltinConfig& config);
 
 // Computes the output at time t from the inputs. `inputs[k]` points at input k's `width` values;
 // `output` receives `width` values. `switchTolerance` is how much earlier than its switching
 // time a step may already switch, so that a switch placed on the step grid happens on that step
 // whatever the rounding of the grid times.
-void evaluateBuiltin(const BuiltinSpec& spec, double t, double switchTolerance, const double* const* inputs,
+void evaluateBuiltin(const BuiltinConfig& config, double t, double switchTolerance, const double* const* inputs,
                      int width, double* output);
 
 }  // namespace qelengine

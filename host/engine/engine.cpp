@@ -13,7 +13,7 @@
 namespace qelengine {
 
 struct Engine::Node {
-    const BlockSpec* spec = nullptr;
+    const BlockConfig* config = nullptr;
     std::string label;                          // "block 'motor'" for messages
     // A plug-in block.
     std::unique_ptr<qelhost::Block> block;
@@ -73,24 +73,24 @@ std::string describeNumber(double value) {
 
 std::string_view solverName(Solver solver) { return solver == Solver::ode4 ? "ode4" : "ode1"; }
 
-Engine::Engine(ModelSpec spec) : spec_(std::move(spec)) {
-    if (!(spec_.stepSize > 0.0) || !std::isfinite(spec_.stepSize)) {
-        throw EngineError("step size " + describeNumber(spec_.stepSize) + " s is not a positive number");
+Engine::Engine(ModelConfig config) : config_(std::move(config)) {
+    if (!(config_.stepSize > 0.0) || !std::isfinite(config_.stepSize)) {
+        throw EngineError("step size " + describeNumber(config_.stepSize) + " s is not a positive number");
     }
-    if (spec_.logEvery < 1) throw EngineError("log interval must be at least one step");
+    if (config_.logEvery < 1) throw EngineError("log interval must be at least one step");
     top_ = std::make_unique<qelhost::TopModel>();
     root_ = top_->simStruct();
     rootInfo_ = &top_->modelInfo();
-    switchTolerance_ = kSwitchToleranceSteps * spec_.stepSize;
+    switchTolerance_ = kSwitchToleranceSteps * config_.stepSize;
     for (double period : top_->taskPeriods()) {
         if (period == 0.0) {
             taskEvery_.push_back(1);
             continue;
         }
-        const double ratio = period / spec_.stepSize;
+        const double ratio = period / config_.stepSize;
         const double steps = std::round(ratio);
         if (steps < 1.0 || std::fabs(ratio - steps) > 1e-9 * ratio) {
-            throw EngineError("step size " + describeNumber(spec_.stepSize) + " s does not divide the block rate " +
+            throw EngineError("step size " + describeNumber(config_.stepSize) + " s does not divide the block rate " +
                               describeNumber(period) + " s");
         }
         taskEvery_.push_back(static_cast<int>(steps));
@@ -113,18 +113,18 @@ Engine::~Engine() {
 }
 
 void Engine::loadBlocks() {
-    nodes_.resize(spec_.blocks.size());
-    for (size_t b = 0; b < spec_.blocks.size(); ++b) {
-        const BlockSpec& blockSpec = spec_.blocks[b];
+    nodes_.resize(config_.blocks.size());
+    for (size_t b = 0; b < config_.blocks.size(); ++b) {
+        const BlockConfig& blockConfig = config_.blocks[b];
         Node& node = nodes_[b];
-        node.spec = &blockSpec;
-        node.label = "block '" + blockSpec.name + "'";
+        node.config = &blockConfig;
+        node.label = "block '" + blockConfig.name + "'";
         for (size_t other = 0; other < b; ++other) {
-            if (spec_.blocks[other].name == blockSpec.name) throw EngineError("two blocks are named '" + blockSpec.name + "'");
+            if (config_.blocks[other].name == blockConfig.name) throw EngineError("two blocks are named '" + blockConfig.name + "'");
         }
-        if (blockSpec.builtin) {
-            const BuiltinSpec& builtin = *blockSpec.builtin;
-            const std::string problem = builtinSpecProblem(builtin);
+        if (blockConfig.builtin) {
+            const BuiltinConfig& builtin = *blockConfig.builtin;
+            const std::string problem = builtinConfigProblem(builtin);
             if (!problem.empty()) throw EngineError(node.label + ": " + problem);
             node.inputs.assign(static_cast<size_t>(builtinNumInputs(builtin)), nullptr);
             node.inputWidths.resize(node.inputs.size());
@@ -135,15 +135,15 @@ void Engine::loadBlocks() {
 
         std::shared_ptr<qelhost::Plugin> plugin;
         for (const auto& open : plugins_) {
-            if (open->file() == blockSpec.plugin) plugin = open;
+            if (open->file() == blockConfig.plugin) plugin = open;
         }
         try {
             if (!plugin) {
-                plugin = qelhost::Plugin::open(blockSpec.plugin);
+                plugin = qelhost::Plugin::open(blockConfig.plugin);
                 plugins_.push_back(plugin);
             }
             qelhost::BlockOptions options;
-            options.path = "qel_top/" + blockSpec.name;
+            options.path = "qel_top/" + blockConfig.name;
             node.block = std::make_unique<qelhost::Block>(*top_, plugin, options);
             node.block->registerBlock();
         } catch (const qelhost::LoadError& error) {
@@ -184,7 +184,7 @@ void Engine::loadBlocks() {
             node.stateDerivatives = block.stateDerivatives().data();
         }
 
-        const auto& arguments = blockSpec.arguments;
+        const auto& arguments = blockConfig.arguments;
         for (size_t k = 0; k < arguments.size(); ++k) block.setArgument(static_cast<int>(k), arguments[k]);
 
         node.inputs.assign(static_cast<size_t>(block.numInputs()), nullptr);
@@ -196,16 +196,16 @@ void Engine::loadBlocks() {
 }
 
 std::string Engine::portName(PortRef port, bool input) const {
-    const BlockSpec& blockSpec = spec_.blocks[static_cast<size_t>(port.block)];
+    const BlockConfig& blockConfig = config_.blocks[static_cast<size_t>(port.block)];
     std::string name;
-    if (blockSpec.builtin) {
-        name = input ? builtinInputName(*blockSpec.builtin, port.port) : std::string(kBuiltinOutputName);
+    if (blockConfig.builtin) {
+        name = input ? builtinInputName(*blockConfig.builtin, port.port) : std::string(kBuiltinOutputName);
     } else {
-        const auto& names = input ? blockSpec.inputNames : blockSpec.outputNames;
+        const auto& names = input ? blockConfig.inputNames : blockConfig.outputNames;
         name = static_cast<size_t>(port.port) < names.size() ? names[static_cast<size_t>(port.port)]
                                                               : (input ? "input " : "output ") + std::to_string(port.port);
     }
-    return blockSpec.name + "." + name;
+    return blockConfig.name + "." + name;
 }
 
 void Engine::connect() {
@@ -224,13 +224,13 @@ void Engine::connect() {
 
     std::vector<std::vector<int>> driver(nodes_.size());   // connection index per input
     for (size_t b = 0; b < nodes_.size(); ++b) driver[b].assign(nodes_[b].inputs.size(), -1);
-    for (size_t c = 0; c < spec_.connections.size(); ++c) {
-        const Connection& connection = spec_.connections[c];
+    for (size_t c = 0; c < config_.connections.size(); ++c) {
+        const Connection& connection = config_.connections[c];
         checkPort(connection.from, false, "source");
         checkPort(connection.to, true, "destination");
         int& slot = driver[static_cast<size_t>(connection.to.block)][static_cast<size_t>(connection.to.port)];
         if (slot >= 0) {
-            const Connection& first = spec_.connections[static_cast<size_t>(slot)];
+            const Connection& first = config_.connections[static_cast<size_t>(slot)];
             throw EngineError("input " + portName(connection.to, true) + " is driven twice: by " +
                               portName(first.from, false) + " and by " + portName(connection.from, false));
         }
@@ -246,7 +246,7 @@ void Engine::connect() {
 
     // Gains and sums take the width of what drives them, which may itself be a gain or a sum.
     auto sourceWidth = [&](int c) {
-        const PortRef from = spec_.connections[static_cast<size_t>(c)].from;
+        const PortRef from = config_.connections[static_cast<size_t>(c)].from;
         return nodes_[static_cast<size_t>(from.block)].outputWidths[static_cast<size_t>(from.port)];
     };
     for (bool changed = true; changed;) {
@@ -260,8 +260,8 @@ void Engine::connect() {
                 const int other = sourceWidth(driver[b][p]);
                 if (other != 0 && other != width) {
                     throw EngineError("inputs of " + node.label + " differ in width: " +
-                                      builtinInputName(*node.spec->builtin, 0) + " has " + std::to_string(width) +
-                                      ", " + builtinInputName(*node.spec->builtin, static_cast<int>(p)) + " has " +
+                                      builtinInputName(*node.config->builtin, 0) + " has " + std::to_string(width) +
+                                      ", " + builtinInputName(*node.config->builtin, static_cast<int>(p)) + " has " +
                                       std::to_string(other));
                 }
             }
@@ -275,7 +275,7 @@ void Engine::connect() {
         if (!node.isPlugin()) node.output.assign(static_cast<size_t>(node.outputWidths[0]), 0.0);
     }
 
-    for (const Connection& connection : spec_.connections) {
+    for (const Connection& connection : config_.connections) {
         const Node& from = nodes_[static_cast<size_t>(connection.from.block)];
         Node& to = nodes_[static_cast<size_t>(connection.to.block)];
         const int fromWidth = from.outputWidths[static_cast<size_t>(connection.from.port)];
@@ -295,7 +295,7 @@ void Engine::connect() {
         node.inputSnapshot.assign(total, 0.0);
     }
 
-    for (const PortRef& port : spec_.logged) {
+    for (const PortRef& port : config_.logged) {
         checkPort(port, false, "logged signal");
         const Node& node = nodes_[static_cast<size_t>(port.block)];
         logSources_.push_back(node.isPlugin() ? node.block->output(port.port) : node.output.data());
@@ -306,15 +306,15 @@ void Engine::connect() {
 
 void Engine::orderCalls() {
     std::vector<std::pair<int, int>> edges;
-    for (const Connection& connection : spec_.connections) edges.emplace_back(connection.from.block, connection.to.block);
+    for (const Connection& connection : config_.connections) edges.emplace_back(connection.from.block, connection.to.block);
     // Not std::vector<bool>: a span needs contiguous bools.
     std::unique_ptr<bool[]> flags(new bool[nodes_.size()]);
     for (size_t b = 0; b < nodes_.size(); ++b) flags[b] = nodes_[b].hasStateOutputs();
     const CallOrder order = orderBlocks(static_cast<int>(nodes_.size()), edges, std::span<const bool>(flags.get(), nodes_.size()));
     if (!order.loop.empty()) {
         std::string path;
-        for (int b : order.loop) path += spec_.blocks[static_cast<size_t>(b)].name + " -> ";
-        path += spec_.blocks[static_cast<size_t>(order.loop.front())].name;
+        for (int b : order.loop) path += config_.blocks[static_cast<size_t>(b)].name + " -> ";
+        path += config_.blocks[static_cast<size_t>(order.loop.front())].name;
         throw EngineError("algebraic loop without a block whose outputs depend only on its states: " + path);
     }
     for (int b : order.order) calls_.push_back({&nodes_[static_cast<size_t>(b)]});
@@ -324,10 +324,10 @@ void Engine::orderCalls() {
     for (Node& node : nodes_) node.inMinorSteps = node.isPlugin() && node.continuous;
     for (bool changed = true; changed;) {
         changed = false;
-        for (const Connection& connection : spec_.connections) {
+        for (const Connection& connection : config_.connections) {
             Node& from = nodes_[static_cast<size_t>(connection.from.block)];
             const Node& to = nodes_[static_cast<size_t>(connection.to.block)];
-            const bool holds = from.isPlugin() || from.spec->builtin->kind == BuiltinKind::constant;
+            const bool holds = from.isPlugin() || from.config->builtin->kind == BuiltinKind::constant;
             if (!holds && to.inMinorSteps && !from.inMinorSteps) {
                 from.inMinorSteps = true;
                 changed = true;
@@ -343,7 +343,7 @@ void Engine::orderCalls() {
     for (Node& node : nodes_) node.onlyLogged = !node.isPlugin();
     for (bool changed = true; changed;) {
         changed = false;
-        for (const Connection& connection : spec_.connections) {
+        for (const Connection& connection : config_.connections) {
             Node& from = nodes_[static_cast<size_t>(connection.from.block)];
             const Node& to = nodes_[static_cast<size_t>(connection.to.block)];
             if (from.onlyLogged && !to.onlyLogged) {
@@ -406,7 +406,7 @@ void Engine::initialize() {
 EngineState Engine::saveState() {
     EngineState state;
     state.step = step_;
-    state.stepSize = spec_.stepSize;
+    state.stepSize = config_.stepSize;
     for (Node& node : nodes_) {
         for (size_t p = 0; p < node.outputWidths.size(); ++p) {
             const double* data = node.isPlugin() ? node.block->output(static_cast<int>(p)) : node.output.data();
@@ -415,15 +415,15 @@ EngineState Engine::saveState() {
         if (!node.isPlugin()) continue;
         qelhost::UniqueArray simState = node.block->getSimState();
         if (!simState) failCall(node, "mdlGetSimState");
-        state.blocks.push_back({node.spec->name, node.block->plugin().modelName(), std::move(simState)});
+        state.blocks.push_back({node.config->name, node.block->plugin().modelName(), std::move(simState)});
     }
     return state;
 }
 
 void Engine::restoreState(const EngineState& state) {
-    if (state.stepSize != spec_.stepSize) {
+    if (state.stepSize != config_.stepSize) {
         throw EngineError("the saved state was taken with step size " + describeNumber(state.stepSize) +
-                          " s, the model runs with " + describeNumber(spec_.stepSize) + " s");
+                          " s, the model runs with " + describeNumber(config_.stepSize) + " s");
     }
     if (state.step < 0) throw EngineError("the saved state has a negative step index");
     size_t numPlugins = 0;
@@ -444,9 +444,9 @@ void Engine::restoreState(const EngineState& state) {
     for (Node& node : nodes_) {
         if (!node.isPlugin()) continue;
         const BlockState& saved = state.blocks[next++];
-        if (saved.name != node.spec->name || saved.modelName != node.block->plugin().modelName()) {
+        if (saved.name != node.config->name || saved.modelName != node.block->plugin().modelName()) {
             throw EngineError("the saved state has block '" + saved.name + "' (" + saved.modelName + ") where the model has '" +
-                              node.spec->name + "' (" + node.block->plugin().modelName() + ")");
+                              node.config->name + "' (" + node.block->plugin().modelName() + ")");
         }
         if (!saved.simState) throw EngineError("the saved state of block '" + saved.name + "' is empty");
         if (!node.block->setSimState(saved.simState.get())) failCall(node, "mdlSetSimState");
@@ -477,7 +477,7 @@ void Engine::beginRun(int64_t stopStep) {
     finished_ = false;
     log_.time.clear();
     log_.values.clear();
-    const size_t rows = static_cast<size_t>((stopStep - step_) / spec_.logEvery) + 3;
+    const size_t rows = static_cast<size_t>((stopStep - step_) / config_.logEvery) + 3;
     log_.time.reserve(rows);
     log_.values.reserve(rows * static_cast<size_t>(log_.columns));
     // The first step of a run is always recorded, so a resumed run starts where the saved one
@@ -507,14 +507,14 @@ inline void Engine::callOutputs(Node& node) {
 void Engine::syncPhases() {
     taskPhase_.resize(taskEvery_.size());
     for (size_t task = 0; task < taskEvery_.size(); ++task) taskPhase_[task] = static_cast<int>(step_ % taskEvery_[task]);
-    logPhase_ = step_ % spec_.logEvery;
+    logPhase_ = step_ % config_.logEvery;
 }
 
 void Engine::advancePhases() {
     for (size_t task = 0; task < taskEvery_.size(); ++task) {
         if (++taskPhase_[task] == taskEvery_[task]) taskPhase_[task] = 0;
     }
-    if (++logPhase_ == spec_.logEvery) logPhase_ = 0;
+    if (++logPhase_ == config_.logEvery) logPhase_ = 0;
 }
 
 void Engine::setHits() {
@@ -532,7 +532,7 @@ void Engine::majorOutputs(double t, bool recording) {
         Node& node = *call.node;
         if (!node.isPlugin()) {
             if (node.onlyLogged && !recording) continue;
-            evaluateBuiltin(*node.spec->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
+            evaluateBuiltin(*node.config->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
             continue;
         }
         if (!node.due) continue;
@@ -592,7 +592,7 @@ void Engine::minorOutputs(double t) {
         if (node.isPlugin()) {
             callOutputs(node);
         } else {
-            evaluateBuiltin(*node.spec->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
+            evaluateBuiltin(*node.config->builtin, t, tolerance, node.inputs.data(), node.outputWidths[0], node.output.data());
         }
     }
 }
@@ -619,7 +619,7 @@ inline void Engine::setStates(Stage stage) {
 
 void Engine::integrate() {
     if (numStates_ == 0) return;
-    const double h = spec_.stepSize;
+    const double h = config_.stepSize;
     double* x0 = x0_.data();
     const double* k1 = k1_.data();
     // x0 holds x(t_n); the blocks' own vectors carry each stage's states.
@@ -628,7 +628,7 @@ void Engine::integrate() {
         std::copy_n(node.states, node.numStates, x0 + node.stateOffset);
     }
     derivatives(k1_.data());
-    if (spec_.solver == Solver::ode1) {
+    if (config_.solver == Solver::ode1) {
         setStates([&](size_t i) { return x0[i] + h * k1[i]; });
         return;
     }

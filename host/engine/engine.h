@@ -52,10 +52,10 @@ public:
 
 enum class Solver { ode4, ode1 };
 
-struct BlockSpec {
+struct BlockConfig {
     std::string name;                              // unique within the model
     std::filesystem::path plugin;                  // a plug-in block: the plug-in file ...
-    std::optional<BuiltinSpec> builtin;            // ... or a built-in block
+    std::optional<BuiltinConfig> builtin;            // ... or a built-in block
     std::vector<std::vector<double>> arguments;    // plug-in: model argument k, in host order
     std::vector<std::string> inputNames;           // plug-in port names for messages; may be empty
     std::vector<std::string> outputNames;
@@ -71,8 +71,8 @@ struct Connection {
     PortRef to;     // an input port
 };
 
-struct ModelSpec {
-    std::vector<BlockSpec> blocks;
+struct ModelConfig {
+    std::vector<BlockConfig> blocks;
     std::vector<Connection> connections;
     std::vector<PortRef> logged;   // output ports, in column order
     double stepSize = 1e-5;
@@ -107,7 +107,7 @@ class Engine {
 public:
     // Opens the plug-ins, registers the blocks, connects and checks the wiring and orders the
     // calls. EngineError when anything is wrong.
-    explicit Engine(ModelSpec spec);
+    explicit Engine(ModelConfig config);
     ~Engine();   // terminates the blocks
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -128,10 +128,10 @@ public:
 
     int64_t stepIndex() const { return step_; }
     int64_t stopStep() const { return stopStep_; }
-    double stepSize() const { return spec_.stepSize; }
-    double timeOfStep(int64_t step) const { return static_cast<double>(step) * spec_.stepSize; }
+    double stepSize() const { return config_.stepSize; }
+    double timeOfStep(int64_t step) const { return static_cast<double>(step) * config_.stepSize; }
 
-    const ModelSpec& spec() const { return spec_; }
+    const ModelConfig& config() const { return config_; }
     const SignalLog& log() const { return log_; }
     int outputWidth(PortRef port) const;
     int inputWidth(PortRef port) const;
@@ -165,7 +165,7 @@ private:
     void setStates(Stage stage);
     void integrate();
 
-    ModelSpec spec_;
+    ModelConfig config_;
     std::unique_ptr<qelhost::TopModel> top_;
     std::vector<std::shared_ptr<qelhost::Plugin>> plugins_;
     std::vector<Node> nodes_;

@@ -10,51 +10,51 @@ namespace {
 
 struct Case {
     const char* name;
-    BuiltinSpec spec;
+    BuiltinConfig config;
     double t;
     std::vector<std::vector<double>> inputs;
     std::vector<double> expected;
 };
 
-BuiltinSpec step(double time, double initial, double final) {
-    BuiltinSpec spec;
-    spec.kind = BuiltinKind::step;
-    spec.time = time;
-    spec.initial = initial;
-    spec.final = final;
-    return spec;
+BuiltinConfig step(double time, double initial, double final) {
+    BuiltinConfig config;
+    config.kind = BuiltinKind::step;
+    config.time = time;
+    config.initial = initial;
+    config.final = final;
+    return config;
 }
 
-BuiltinSpec table(std::vector<double> times, std::vector<double> values, bool hold) {
-    BuiltinSpec spec;
-    spec.kind = BuiltinKind::table;
-    spec.times = std::move(times);
-    spec.values = std::move(values);
-    spec.hold = hold;
-    return spec;
+BuiltinConfig table(std::vector<double> times, std::vector<double> values, bool hold) {
+    BuiltinConfig config;
+    config.kind = BuiltinKind::table;
+    config.times = std::move(times);
+    config.values = std::move(values);
+    config.hold = hold;
+    return config;
 }
 
-BuiltinSpec of(BuiltinKind kind) {
-    BuiltinSpec spec;
-    spec.kind = kind;
-    return spec;
+BuiltinConfig of(BuiltinKind kind) {
+    BuiltinConfig config;
+    config.kind = kind;
+    return config;
 }
 
 TEST(BuiltinBlocks, OutputsOfTimeAndInputs) {
-    BuiltinSpec constant = of(BuiltinKind::constant);
+    BuiltinConfig constant = of(BuiltinKind::constant);
     constant.value = {1.5, -2.0, 0.0};
-    BuiltinSpec ramp = of(BuiltinKind::ramp);
+    BuiltinConfig ramp = of(BuiltinKind::ramp);
     ramp.time = 0.5;
     ramp.slope = 4.0;
     ramp.initial = 1.0;
-    BuiltinSpec sine = of(BuiltinKind::sine);
+    BuiltinConfig sine = of(BuiltinKind::sine);
     sine.amplitude = 2.0;
     sine.frequency = 50.0;
     sine.phase = 0.25;
     sine.bias = 1.0;
-    BuiltinSpec gain = of(BuiltinKind::gain);
+    BuiltinConfig gain = of(BuiltinKind::gain);
     gain.gain = -3.0;
-    BuiltinSpec sum = of(BuiltinKind::sum);
+    BuiltinConfig sum = of(BuiltinKind::sum);
     sum.signs = "+-+";
     const double tolerance = 1e-8;   // a step switches this much early, no more
 
@@ -85,18 +85,18 @@ TEST(BuiltinBlocks, OutputsOfTimeAndInputs) {
         std::vector<const double*> inputs;
         for (const auto& input : c.inputs) inputs.push_back(input.data());
         std::vector<double> output(c.expected.size(), -99.0);
-        evaluateBuiltin(c.spec, c.t, tolerance, inputs.data(), static_cast<int>(output.size()), output.data());
+        evaluateBuiltin(c.config, c.t, tolerance, inputs.data(), static_cast<int>(output.size()), output.data());
         for (size_t i = 0; i < output.size(); ++i) EXPECT_NEAR(output[i], c.expected[i], 1e-12) << "element " << i;
     }
 }
 
 TEST(BuiltinBlocks, ProblemsAreNamed) {
-    BuiltinSpec emptySum = of(BuiltinKind::sum);
-    BuiltinSpec badSigns = of(BuiltinKind::sum);
+    BuiltinConfig emptySum = of(BuiltinKind::sum);
+    BuiltinConfig badSigns = of(BuiltinKind::sum);
     badSigns.signs = "+*";
     const struct {
         const char* name;
-        BuiltinSpec spec;
+        BuiltinConfig config;
         const char* problem;
     } cases[] = {
         {"table of unequal lengths", table({0.0, 1.0}, {1.0}, false), "the table has 2 times but 1 values"},
@@ -108,7 +108,7 @@ TEST(BuiltinBlocks, ProblemsAreNamed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(builtinSpecProblem(c.spec), c.problem);
+        EXPECT_EQ(builtinConfigProblem(c.config), c.problem);
     }
 }
 

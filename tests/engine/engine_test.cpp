@@ -15,26 +15,26 @@ const std::string kPluginDir = QEL_PLUGIN_DIR;
 
 std::string plugin(const char* model) { return kPluginDir + "/" + model + "_msp.mexa64"; }
 
-BuiltinSpec constant(std::vector<double> value) {
-    BuiltinSpec spec;
-    spec.kind = BuiltinKind::constant;
-    spec.value = std::move(value);
-    return spec;
+BuiltinConfig constant(std::vector<double> value) {
+    BuiltinConfig config;
+    config.kind = BuiltinKind::constant;
+    config.value = std::move(value);
+    return config;
 }
 
-BuiltinSpec step(double time, double initial, double final) {
-    BuiltinSpec spec;
-    spec.kind = BuiltinKind::step;
-    spec.time = time;
-    spec.initial = initial;
-    spec.final = final;
-    return spec;
+BuiltinConfig step(double time, double initial, double final) {
+    BuiltinConfig config;
+    config.kind = BuiltinKind::step;
+    config.time = time;
+    config.initial = initial;
+    config.final = final;
+    return config;
 }
 
-BlockSpec builtin(const char* name, BuiltinSpec spec) {
-    BlockSpec block;
+BlockConfig builtin(const char* name, BuiltinConfig config) {
+    BlockConfig block;
     block.name = name;
-    block.builtin = std::move(spec);
+    block.builtin = std::move(config);
     return block;
 }
 
@@ -43,8 +43,8 @@ constexpr double kInductance = 5e-4;
 constexpr double kResistance = 0.5;
 constexpr double kMotorConstant = 0.05;
 
-BlockSpec singleWindingMotor() {
-    BlockSpec block;
+BlockConfig singleWindingMotor() {
+    BlockConfig block;
     block.name = "motor";
     block.plugin = plugin("Qel_Lib_motor_sub");
     const double values[] = {2, 0.01, 1.0 / 65536, 2e-4, kInductance, kResistance, 0, 0, kMotorConstant, 5e-4};
@@ -56,8 +56,8 @@ BlockSpec singleWindingMotor() {
     return block;
 }
 
-BlockSpec currentController() {
-    BlockSpec block;
+BlockConfig currentController() {
+    BlockConfig block;
     block.name = "controller";
     block.plugin = plugin("Qel_Lib_wexa_current_controller_sub");
     // proportionalGain 1, integralTime 1e-3, reference limit ±30, output limit 95.
@@ -70,8 +70,8 @@ BlockSpec currentController() {
 enum : int { kMotor, kController, kReference, kLoad };
 
 // A current loop around the single-winding motor: reference 1 A from t = 0 unless given.
-ModelSpec currentLoop(Solver solver, BuiltinSpec reference = constant({1.0})) {
-    ModelSpec model;
+ModelConfig currentLoop(Solver solver, BuiltinConfig reference = constant({1.0})) {
+    ModelConfig model;
     model.blocks = {singleWindingMotor(), currentController(), builtin("reference", std::move(reference)),
                     builtin("load", constant({0.0}))};
     model.connections = {
@@ -123,12 +123,12 @@ TEST(Engine, RungeKuttaStepMatchesTheWindingEquation) {
 // controller runs at 1e-5 s and computes at its 1e-4 s hits. Both must change their outputs at
 // the 1e-4 s hits only, and every hit must advance their integrators once.
 TEST(Engine, ControllersComputeAtTheirRateOnly) {
-    ModelSpec model;
-    BlockSpec dq;
+    ModelConfig model;
+    BlockConfig dq;
     dq.name = "dq";
     dq.plugin = plugin("Qel_Lib_wexa_current_controller_dq_sub");
     for (double value : {1.0, 0.0, 0.0, 1e-3, 1.0, 0.0, 10.0, 100.0}) dq.arguments.push_back({value});
-    BlockSpec velocity;
+    BlockConfig velocity;
     velocity.name = "velocity";
     velocity.plugin = plugin("Qel_Lib_wexa_velocity_controller_sub");
     for (double value : {1.0, 1.0, 1e-3, 1e-3, 1.0, 1.0, 100.0, 100.0}) velocity.arguments.push_back({value});
@@ -175,7 +175,7 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
 // to 2N give the same signals bit for bit (the reference steps after the save).
 TEST(Engine, SavedStateContinuesBitForBit) {
     constexpr int64_t kHalf = 2345;
-    const ModelSpec model = currentLoop(Solver::ode4, step(0.03, 1.0, -2.0));
+    const ModelConfig model = currentLoop(Solver::ode4, step(0.03, 1.0, -2.0));
 
     Engine whole(model);
     whole.initialize();
@@ -211,7 +211,7 @@ TEST(Engine, StateOfAnotherModelIsRefused) {
     first.advanceTo(10);
     const EngineState saved = first.saveState();
 
-    ModelSpec other = currentLoop(Solver::ode4);
+    ModelConfig other = currentLoop(Solver::ode4);
     other.blocks[kController].name = "pi";
     Engine second(other);
     second.initialize();
@@ -226,19 +226,19 @@ TEST(Engine, StateOfAnotherModelIsRefused) {
 TEST(Engine, BadModelsAreRefusedWithTheItemNamed) {
     struct Case {
         const char* name;
-        void (*change)(ModelSpec&);
+        void (*change)(ModelConfig&);
         const char* message;
     };
     const Case cases[] = {
-        {"width mismatch", [](ModelSpec& m) { m.blocks[kReference].builtin->value = {1.0, 2.0}; },
+        {"width mismatch", [](ModelConfig& m) { m.blocks[kReference].builtin->value = {1.0, 2.0}; },
          "connection reference.out -> controller.currentReference: width 2 does not match width 1"},
-        {"unconnected input", [](ModelSpec& m) { m.connections.erase(m.connections.begin() + 1); },
+        {"unconnected input", [](ModelConfig& m) { m.connections.erase(m.connections.begin() + 1); },
          "input controller.currentMeasured is not connected"},
-        {"input driven twice", [](ModelSpec& m) { m.connections.push_back({{kLoad, 0}, {kController, 1}}); },
+        {"input driven twice", [](ModelConfig& m) { m.connections.push_back({{kLoad, 0}, {kController, 1}}); },
          "input controller.currentMeasured is driven twice: by motor.measuredCurrent and by load.out"},
         {"loop without a plant",
-         [](ModelSpec& m) {
-             BuiltinSpec gain;
+         [](ModelConfig& m) {
+             BuiltinConfig gain;
              gain.kind = BuiltinKind::gain;
              m.blocks.push_back(builtin("g1", gain));
              m.blocks.push_back(builtin("g2", gain));
@@ -246,16 +246,16 @@ TEST(Engine, BadModelsAreRefusedWithTheItemNamed) {
              m.connections.push_back({{5, 0}, {4, 0}});
          },
          "is fed only through a loop of gains and sums"},
-        {"step that does not divide the rates", [](ModelSpec& m) { m.stepSize = 3e-5; },
+        {"step that does not divide the rates", [](ModelConfig& m) { m.stepSize = 3e-5; },
          "step size 3e-05 s does not divide the block rate 1e-05 s"},
-        {"step of zero", [](ModelSpec& m) { m.stepSize = 0.0; }, "step size 0 s is not a positive number"},
-        {"missing plug-in", [](ModelSpec& m) { m.blocks[kController].plugin = "/nonexistent/none_msp.mexa64"; },
+        {"step of zero", [](ModelConfig& m) { m.stepSize = 0.0; }, "step size 0 s is not a positive number"},
+        {"missing plug-in", [](ModelConfig& m) { m.blocks[kController].plugin = "/nonexistent/none_msp.mexa64"; },
          "block 'controller': "},
-        {"duplicate name", [](ModelSpec& m) { m.blocks[kLoad].name = "reference"; }, "two blocks are named 'reference'"},
+        {"duplicate name", [](ModelConfig& m) { m.blocks[kLoad].name = "reference"; }, "two blocks are named 'reference'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ModelSpec model = currentLoop(Solver::ode4);
+        ModelConfig model = currentLoop(Solver::ode4);
         c.change(model);
         try {
             Engine engine(model);
@@ -267,10 +267,10 @@ TEST(Engine, BadModelsAreRefusedWithTheItemNamed) {
 }
 
 TEST(Engine, AlgebraicLoopOfSizedBlocksIsNamed) {
-    ModelSpec model = currentLoop(Solver::ode4);
-    BuiltinSpec gain;
+    ModelConfig model = currentLoop(Solver::ode4);
+    BuiltinConfig gain;
     gain.kind = BuiltinKind::gain;
-    BuiltinSpec sum;
+    BuiltinConfig sum;
     sum.kind = BuiltinKind::sum;
     sum.signs = "++";
     model.blocks.push_back(builtin("g", gain));   // 4

@@ -17,12 +17,12 @@ struct Rtdw {
 
 using Instance = ModelInstance<3, 4, 3>;
 
-const MapStateSpec kStates[] = {
+const MapStateInfo kStates[] = {
     {false, offsetof(Rtdw, first), 0, 0, -1, 0},
     {false, offsetof(Rtdw, flagB), 1, 0, 0, 1},
     {true, 2, 0, 1, -1, 0},
 };
-const MapSampleTimeSpec kSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
+const MapSampleTimeInfo kSampleTimes[] = {{0.0, 0}, {1e-4, 2}};
 const uint8_t kSystemTaskRates[] = {1, 1, 0};
 const ModelMapDescription kDescription = {kStates, kSampleTimes, 2, true, kSystemTaskRates,
                                           {0x1, 0x2, 0x3, 0x4}};

@@ -20,14 +20,14 @@ qelengine::SignalLog makeLog(double (*reference)(double), double (*measured)(dou
     return log;
 }
 
-AnalysisSpec pair(double band, std::optional<double> disturbance) {
-    AnalysisSpec spec;
-    spec.name = "position";
-    spec.referenceColumn = 0;
-    spec.measuredColumn = 1;
-    spec.band = band;
-    spec.disturbanceTime = disturbance;
-    return spec;
+AnalysisConfig pair(double band, std::optional<double> disturbance) {
+    AnalysisConfig config;
+    config.name = "position";
+    config.referenceColumn = 0;
+    config.measuredColumn = 1;
+    config.band = band;
+    config.disturbanceTime = disturbance;
+    return config;
 }
 
 // Step 0 -> 1 at 0.1 s; the response climbs linearly to 1.2 at 0.32 s, falls linearly to 1 at

@@ -50,12 +50,12 @@ TEST(ShippedScenarios, TrackTheReferenceAndRejectTheLoadStep) {
         engine.finishRun();
 
         ASSERT_EQ(plan.analysis.size(), 1u);
-        AnalysisSpec spec = plan.analysis.front();
-        ASSERT_TRUE(spec.disturbanceTime.has_value());
-        spec.band = e.band;
-        spec.referenceColumn = columnOf(plan, e.reference);
-        spec.measuredColumn = columnOf(plan, e.measured);
-        const StepMetrics m = analyseStep(engine.log(), spec);
+        AnalysisConfig config = plan.analysis.front();
+        ASSERT_TRUE(config.disturbanceTime.has_value());
+        config.band = e.band;
+        config.referenceColumn = columnOf(plan, e.reference);
+        config.measuredColumn = columnOf(plan, e.measured);
+        const StepMetrics m = analyseStep(engine.log(), config);
 
         ASSERT_TRUE(m.settlingTime.has_value()) << "the reference step never settles within " << e.band;
         EXPECT_LE(*m.settlingTime, e.maxSettling);
